@@ -1,0 +1,342 @@
+-- Heliq schema, SQLite dialect.
+--
+-- Creates every table of the system database and of the catalogue database (a default
+-- installation keeps both in one file). Run once, on an empty database: there is no DROP
+-- and no IF NOT EXISTS, so a second run fails on the first table instead of half-merging.
+--
+-- Conventions the code relies on:
+--   * Date-time columns are declared exactly TIMESTAMP and hold text 'YYYY-MM-DD hh:mm:ss'.
+--     The record-set layer converts them by that declared type.
+--   * Flags are INTEGER 0/1, never BOOLEAN. Texts are TEXT.
+--   * Keys that are looked up without regard to letter case (parameter names, label codes,
+--     service names, logins, mail addresses) are COLLATE NOCASE on the column, so every
+--     comparison, index and ORDER BY on them folds case.
+--   * Each statement ends with a semicolon at the end of its line and no comment or string
+--     holds one: the loader splits the file there.
+
+-- Active service requests. The front end inserts the row (status 0) with its own Q_ID.
+-- Every column here must also exist in QUESTIONHISTORY: archiving copies the row by name.
+CREATE TABLE QUESTIONS (
+  Q_ID INTEGER NOT NULL PRIMARY KEY,
+  Q_STATUS INTEGER NOT NULL DEFAULT 0,
+  Q_DATE TIMESTAMP,
+  REGISTEREDDATE TIMESTAMP,
+  CENTER INTEGER,
+  Q_PRODUCTCAT INTEGER,
+  PRODUCTID INTEGER,
+  Q_CATEGORY INTEGER,
+  Q_DESC TEXT,
+  Q_TEXT TEXT,
+  Q_ORIGINATOR TEXT,
+  PROSPECT INTEGER,
+  EMAILID TEXT COLLATE NOCASE,
+  BP_NUMBER TEXT,
+  Q_PRIORITY INTEGER,
+  Q_PRODUCT TEXT,
+  Q_REPORTED TEXT,
+  Q_SITE TEXT,
+  Q_OBJECT TEXT,
+  Q_OBJECTNR TEXT,
+  OSVREQUESTED INTEGER,
+  PREFSTARTDATE TIMESTAMP,
+  D_DIRECT_TO TEXT COLLATE NOCASE,
+  TOTALTIMESPENT INTEGER,
+  -- Opaque stamp of the back office's last change, handed back unchanged on every update,
+  -- so it is stored as the text the back office gave, not re-parsed as a date.
+  LASTTRANSTIME TEXT,
+  Q_CALL TEXT,
+  Q_CALLTYPE TEXT,
+  SERVICEORDER TEXT,
+  S_TEXT TEXT,
+  S_LINK TEXT,
+  A_TEXT TEXT,
+  A_LINK TEXT,
+  A_DATE TIMESTAMP,
+  BLOCKINGREASON TEXT
+);
+
+CREATE INDEX QUESTIONS_D_DIRECT_TO ON QUESTIONS (D_DIRECT_TO);
+
+CREATE INDEX QUESTIONS_EMAILID ON QUESTIONS (EMAILID);
+
+CREATE INDEX QUESTIONS_Q_STATUS ON QUESTIONS (Q_STATUS);
+
+-- Reminder timer of each registered request. Not unique on Q_ID: registering a request
+-- twice inserts a second row, and that must not fail the registration.
+CREATE TABLE REMINDER (
+  Q_ID INTEGER NOT NULL,
+  R_STATUS TEXT,
+  T1_DATE TIMESTAMP,
+  T2_DATE TIMESTAMP
+);
+
+CREATE INDEX REMINDER_Q_ID ON REMINDER (Q_ID);
+
+-- The escalation run reads only rows whose timer runs. Cleared timers drop out of the index.
+CREATE INDEX REMINDER_RUNNING ON REMINDER (T1_DATE, R_STATUS) WHERE T1_DATE IS NOT NULL;
+
+-- Transaction log, one row per action. T_ID is assigned here and never reused, so a
+-- request's rows read back in T_ID order are in insertion order.
+CREATE TABLE TRANSACTIONS (
+  T_ID INTEGER PRIMARY KEY AUTOINCREMENT,
+  Q_ID INTEGER NOT NULL,
+  T_NAME TEXT,
+  T_STATUS TEXT,
+  CENTER INTEGER,
+  T_DATE TIMESTAMP,
+  T_COMMENT TEXT,
+  USERCOMMENT TEXT,
+  TIMESPENT INTEGER
+);
+
+CREATE INDEX TRANSACTIONS_Q_ID ON TRANSACTIONS (Q_ID, T_ID);
+
+-- Archive of finished requests: the columns of QUESTIONS plus ENDSTATUSTIME. No defaults,
+-- so that a column that was null in the active row stays null here. Q_ID is indexed but
+-- not unique: archiving must not fail on a number that was archived before.
+CREATE TABLE QUESTIONHISTORY (
+  Q_ID INTEGER NOT NULL,
+  Q_STATUS INTEGER,
+  Q_DATE TIMESTAMP,
+  REGISTEREDDATE TIMESTAMP,
+  CENTER INTEGER,
+  Q_PRODUCTCAT INTEGER,
+  PRODUCTID INTEGER,
+  Q_CATEGORY INTEGER,
+  Q_DESC TEXT,
+  Q_TEXT TEXT,
+  Q_ORIGINATOR TEXT,
+  PROSPECT INTEGER,
+  EMAILID TEXT COLLATE NOCASE,
+  BP_NUMBER TEXT,
+  Q_PRIORITY INTEGER,
+  Q_PRODUCT TEXT,
+  Q_REPORTED TEXT,
+  Q_SITE TEXT,
+  Q_OBJECT TEXT,
+  Q_OBJECTNR TEXT,
+  OSVREQUESTED INTEGER,
+  PREFSTARTDATE TIMESTAMP,
+  D_DIRECT_TO TEXT COLLATE NOCASE,
+  TOTALTIMESPENT INTEGER,
+  LASTTRANSTIME TEXT,
+  Q_CALL TEXT,
+  Q_CALLTYPE TEXT,
+  SERVICEORDER TEXT,
+  S_TEXT TEXT,
+  S_LINK TEXT,
+  A_TEXT TEXT,
+  A_LINK TEXT,
+  A_DATE TIMESTAMP,
+  BLOCKINGREASON TEXT,
+  ENDSTATUSTIME TIMESTAMP
+);
+
+CREATE INDEX QUESTIONHISTORY_Q_ID ON QUESTIONHISTORY (Q_ID);
+
+-- System parameters. A name may occur once per PARAM_TYPE (LastSynchronizedDate has one
+-- row per back-office generation). Plain settings use type 0.
+CREATE TABLE PARAMETERS (
+  PARAM_NAME TEXT COLLATE NOCASE NOT NULL,
+  PARAM_TYPE INTEGER NOT NULL DEFAULT 0,
+  PARAM_VALUE TEXT,
+  PRIMARY KEY (PARAM_NAME, PARAM_TYPE)
+);
+
+-- Prospects: customers known only by a mail address. The address is not unique because a
+-- new prospect is inserted without looking for an existing row. PROSPECT_ID identifies
+-- the one row an update writes.
+CREATE TABLE PROSPECT (
+  PROSPECT_ID INTEGER PRIMARY KEY,
+  EMAILID TEXT COLLATE NOCASE NOT NULL,
+  PIN INTEGER,
+  INFORMATION TEXT,
+  REGISTEREDTIME TIMESTAMP,
+  LASTVISITEDTIME TIMESTAMP,
+  PENDINGQUESTIONS INTEGER
+);
+
+CREATE INDEX PROSPECT_EMAILID ON PROSPECT (EMAILID);
+
+-- Scheduled maintenance services: one row each, created at installation.
+CREATE TABLE DAEMON (
+  NAME TEXT COLLATE NOCASE NOT NULL PRIMARY KEY,
+  STATUS INTEGER NOT NULL DEFAULT 0,
+  INTERVAL INTEGER,
+  COMMENTS TEXT
+);
+
+-- Dispatch rules of call-centre engineers. List columns hold values each enclosed in
+-- semicolons. RULE_ID tells apart several rows of one engineer: counters change one row.
+CREATE TABLE CCEDISRULE (
+  RULE_ID INTEGER PRIMARY KEY,
+  LOGIN TEXT COLLATE NOCASE NOT NULL,
+  BUSPART TEXT,
+  COUNTRY TEXT,
+  KEYWORD TEXT DEFAULT '',
+  LANGUAGE TEXT,
+  PRODCAT TEXT,
+  QUESCAT TEXT,
+  REGSET TEXT,
+  QUEUESIZE INTEGER DEFAULT 0,
+  EXPERIENCE INTEGER DEFAULT 0,
+  APPLYFORAUTOMATIC INTEGER NOT NULL DEFAULT 0
+);
+
+CREATE INDEX CCEDISRULE_LOGIN ON CCEDISRULE (LOGIN);
+
+CREATE INDEX CCEDISRULE_AUTOMATIC
+  ON CCEDISRULE (APPLYFORAUTOMATIC, QUEUESIZE, EXPERIENCE DESC, LOGIN);
+
+-- Dispatch rules of support-centre engineers, same layout.
+CREATE TABLE SCEDISRULE (
+  RULE_ID INTEGER PRIMARY KEY,
+  LOGIN TEXT COLLATE NOCASE NOT NULL,
+  BUSPART TEXT,
+  COUNTRY TEXT,
+  KEYWORD TEXT DEFAULT '',
+  LANGUAGE TEXT,
+  PRODCAT TEXT,
+  QUESCAT TEXT,
+  REGSET TEXT,
+  QUEUESIZE INTEGER DEFAULT 0,
+  EXPERIENCE INTEGER DEFAULT 0,
+  APPLYFORAUTOMATIC INTEGER NOT NULL DEFAULT 0
+);
+
+CREATE INDEX SCEDISRULE_LOGIN ON SCEDISRULE (LOGIN);
+
+CREATE INDEX SCEDISRULE_AUTOMATIC
+  ON SCEDISRULE (APPLYFORAUTOMATIC, QUEUESIZE, EXPERIENCE DESC, LOGIN);
+
+-- Criterion weights, read in ID order: the n-th row is the weight of criterion n (at most
+-- seven rows). WEIGHT may hold a fraction, which dispatching rounds.
+CREATE TABLE CCEDISWEIGHT (
+  ID INTEGER NOT NULL PRIMARY KEY,
+  WEIGHT REAL,
+  DESCRIPTION TEXT
+);
+
+CREATE TABLE SCEDISWEIGHT (
+  ID INTEGER NOT NULL PRIMARY KEY,
+  WEIGHT REAL,
+  DESCRIPTION TEXT
+);
+
+-- Contract and warranty details of back-office calls, one row per call.
+CREATE TABLE CALLDETAIL (
+  CALLNUMBER TEXT NOT NULL PRIMARY KEY,
+  CONTRACT TEXT,
+  CONTRACTDESC TEXT,
+  WARRANTY TEXT,
+  WARRANTYDESC TEXT,
+  WEXPIRYDATE TIMESTAMP
+);
+
+-- Localised texts of the front end, the utilities and the escalation tables.
+CREATE TABLE I18NTEXT (
+  LOCALEID INTEGER NOT NULL,
+  LABEL TEXT COLLATE NOCASE NOT NULL,
+  TEXT TEXT NOT NULL,
+  PRIMARY KEY (LOCALEID, LABEL)
+);
+
+-- Mail templates. MAIL_DESC, MAIL_SUBJECT and MAIL_BODY hold text identifiers, resolved
+-- through I18NTEXT or DATALABEL, never the texts themselves.
+CREATE TABLE EMAIL (
+  MAIL_ID INTEGER NOT NULL PRIMARY KEY,
+  MAIL_DESC TEXT,
+  MAIL_SUBJECT TEXT,
+  MAIL_BODY TEXT,
+  MAIL_HTML_FILE TEXT,
+  MAIL_HYPERLINK TEXT,
+  MAIL_PATH_XSL TEXT,
+  MAIL_TYPE INTEGER,
+  MAIL_FROM TEXT,
+  MAIL_BOA INTEGER,
+  MAIL_SENTTOROLE INTEGER
+);
+
+-- Localised texts of mail templates, by text identifier.
+CREATE TABLE DATALABEL (
+  LOCALEID INTEGER NOT NULL,
+  TEXTID TEXT COLLATE NOCASE NOT NULL,
+  TEXT TEXT NOT NULL,
+  PRIMARY KEY (LOCALEID, TEXTID)
+);
+
+-- Answer drafts the front end shows before an answer is sent. Cleared when it is sent.
+CREATE TABLE PREVIEW (
+  Q_ID INTEGER NOT NULL,
+  T_NAME TEXT,
+  S_TEXT TEXT,
+  S_LINK TEXT,
+  A_TEXT TEXT,
+  A_LINK TEXT,
+  PREVIEWDATE TIMESTAMP
+);
+
+CREATE INDEX PREVIEW_Q_ID ON PREVIEW (Q_ID);
+
+-- Master data copied from the back office by the synchronisation runs.
+CREATE TABLE PRIORITY (
+  PRIORITY INTEGER NOT NULL PRIMARY KEY,
+  DESCRIPTION TEXT
+);
+
+CREATE TABLE PROBLEM (
+  PROBLEM TEXT NOT NULL PRIMARY KEY,
+  DESCRIPTION TEXT,
+  CALLTYPE TEXT
+);
+
+CREATE TABLE SYMPTOM (
+  SYMPTOM TEXT NOT NULL PRIMARY KEY,
+  DESCRIPTION TEXT
+);
+
+CREATE TABLE SITE (
+  SITE TEXT NOT NULL PRIMARY KEY,
+  DESCRIPTION TEXT,
+  CUSTOMER TEXT
+);
+
+CREATE TABLE OBJECT (
+  SITE TEXT NOT NULL,
+  OBJECT TEXT NOT NULL,
+  OBJECTNR TEXT NOT NULL,
+  SERIALNUMBER TEXT,
+  ITEM TEXT,
+  OBJECTDESC TEXT,
+  PRIMARY KEY (SITE, OBJECT, OBJECTNR)
+);
+
+CREATE TABLE PRODUCT (
+  PRODUCT TEXT NOT NULL PRIMARY KEY,
+  DESCRIPTION TEXT,
+  SITE TEXT
+);
+
+-- Catalogue database: FAQ notification settings.
+CREATE TABLE FAQPARAMETER (
+  PARAMNAME TEXT COLLATE NOCASE NOT NULL PRIMARY KEY,
+  PARAMVALUE TEXT
+);
+
+-- Catalogue database: the FAQ list. FAQ_ID is assigned here and returned to the publisher.
+-- The other columns take the values of an FAQ entry in the order the publisher passes them.
+CREATE TABLE FAQLIST (
+  FAQ_ID INTEGER PRIMARY KEY AUTOINCREMENT,
+  FAQ_TYPE INTEGER NOT NULL DEFAULT 0,
+  FAQ_PRODUCTCAT INTEGER,
+  FAQ_CATEGORY INTEGER,
+  FAQ_PUBLISH_FOR INTEGER,
+  FAQ_TITLE TEXT,
+  FAQ_QUESTION TEXT,
+  FAQ_ANSWER TEXT,
+  FAQ_DATE TIMESTAMP,
+  FAQ_KEYWORDS TEXT,
+  FAQ_LINK TEXT
+);
+
+CREATE INDEX FAQLIST_CATEGORY ON FAQLIST (FAQ_PRODUCTCAT, FAQ_CATEGORY);

@@ -1,0 +1,39 @@
+// The portal log component ("Xentra.Log"): one entry per reported failure.
+//
+// The embedded component writes through spdlog to the file named by [log] file (stderr when none
+// is configured or it cannot be opened). Every known secret (see SecretValues) is blanked out of
+// an entry before it is written.
+//
+// Thread safety: LogEvent may be called from any thread.
+#ifndef HELIQ_PLATFORM_LOG_H_
+#define HELIQ_PLATFORM_LOG_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/component.h"
+#include "platform/variant.h"
+
+namespace heliq {
+
+inline constexpr std::string_view kLogClassId = "Xentra.Log";
+
+class Log : public Component {
+ public:
+  // Writes one entry. `level` 0 is an error; higher levels are less severe. `extra` is passed
+  // through to the entry when not empty.
+  virtual void LogEvent(std::string_view source, std::string_view text, int32_t level,
+                        const Variant& extra) = 0;
+};
+
+// Replaces every occurrence of every known secret in `text` by "***".
+std::string RedactSecrets(std::string text);
+// Writes an operational line (host start, access log...) to the same log file.
+void LogInfo(std::string_view text);
+// Registers the "Xentra.Log" component.
+void RegisterLogComponent();
+
+}  // namespace heliq
+
+#endif  // HELIQ_PLATFORM_LOG_H_

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds Heliq with AddressSanitizer + UBSan in build-asan and runs every CTest test, on SQLite and
+# on a throwaway PostgreSQL 15 cluster on loopback (handed to the tests in HELIQ_TEST_PG).
+#
+# Contract: run from anywhere, as root on Debian 12 (installs missing packages). Exits with
+# ctest's status; the PostgreSQL cluster is stopped and its folder removed however the run ends.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+bash scripts/install-deps.sh
+
+echo "== building (build-asan: Debug, AddressSanitizer + UBSan)"
+cmake -S . -B build-asan -DHELIQ_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug -DHELIQ_BUILD_TESTS=ON
+cmake --build build-asan -j2
+
+pg_dir=$(mktemp -d -t heliq-pg.XXXXXX)
+trap 'bash scripts/pg-test-cluster.sh stop "$pg_dir" || true' EXIT
+# Without these an interrupted or killed run would skip the EXIT trap and leave the server up.
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# The port is free when picked; the short window before the server binds it is acceptable here.
+pg_port=$(python3 -c 'import socket
+s = socket.socket()
+s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1])')
+echo "== starting PostgreSQL on 127.0.0.1:$pg_port"
+bash scripts/pg-test-cluster.sh start "$pg_dir" "$pg_port"
+export HELIQ_TEST_PG="host=127.0.0.1 port=$pg_port user=postgres dbname=postgres"
+
+# UBSan only prints by default; make its findings fail the test. Callers may override both.
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+
+echo "== running tests"
+status=0
+ctest --test-dir build-asan --output-on-failure --no-tests=error -j2 || status=$?
+exit "$status"
