@@ -14,6 +14,9 @@ struct HttpServerOptions {
   int port = 8080;
 };
 
+// Address and port from the [host] section of the configuration.
+HttpServerOptions OptionsFromSettings();
+
 class HttpServer {
  public:
   explicit HttpServer(HttpServerOptions options);

@@ -31,13 +31,7 @@ int main(int argc, char** argv) {
     if (!config.empty()) heliq::LoadSettings(config);
     heliq::EnsureSettingsLoaded();
     heliq::InitializeSystem();
-    heliq::HttpServerOptions options;
-    if (auto address = heliq::SettingValue("host", "address"); !address.empty()) {
-      options.address = address;
-    }
-    if (auto port = heliq::SettingValue("host", "port"); !port.empty()) {
-      options.port = std::stoi(port);
-    }
+    const heliq::HttpServerOptions options = heliq::OptionsFromSettings();
     heliq::HttpServer server(options);
     running_server = &server;
     std::signal(SIGTERM, StopOnSignal);

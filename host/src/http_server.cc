@@ -6,9 +6,24 @@
 #include <thread>
 
 #include "host/host.h"
+#include "platform/com_error.h"
+#include "platform/configuration.h"
 #include "platform/log.h"
 
 namespace heliq {
+
+HttpServerOptions OptionsFromSettings() {
+  HttpServerOptions options;
+  if (auto address = SettingValue("host", "address"); !address.empty()) options.address = address;
+  if (auto port = SettingValue("host", "port"); !port.empty()) {
+    try {
+      options.port = std::stoi(port);
+    } catch (const std::exception&) {
+      throw ComError(err::kTypeMismatch, "Configuration", "[host] port is not a number: " + port);
+    }
+  }
+  return options;
+}
 
 struct HttpServer::Impl {
   HttpServerOptions options;
