@@ -6,10 +6,14 @@
 #define HELIQ_HOST_HOST_H_
 
 #include <cstdint>
+#include <filesystem>
+#include <vector>
 #include <string>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
+
+#include "platform/database.h"
 
 namespace heliq {
 
@@ -31,8 +35,15 @@ HostResponse InvokeOperation(std::string_view class_id, std::string_view operati
 // The one table from error numbers to HTTP statuses.
 int HttpStatusFor(int32_t error_number);
 
-// Creates the schema on the configured system database and, with `demo`, loads the demo data.
-// The SQL files are read from <install dir>/db. Returns a line describing what was done.
+// Creates the schema of every configured database and, with `demo`, loads the demo data; with
+// `schema` false only the demo data. Scripts come from `db_dir`: <dialect>.sql and demo.sql for the
+// system database ("Heliq"), and stand-ins/<application>.<dialect>.sql and
+// stand-ins/<application>.demo.sql for the database of each stand-in component, which is the
+// [connections] entry of that application (the system database when it has none). Each database
+// is changed in one transaction. Returns a line describing what was done.
+std::string InitializeDatabases(const std::filesystem::path& db_dir, bool schema, bool demo);
+
+// heliq init: InitializeDatabases on <install dir>/db.
 std::string InitializeDatabase(bool demo);
 
 }  // namespace heliq

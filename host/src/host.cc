@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <mutex>
 #include <sstream>
 
@@ -10,6 +12,7 @@
 #include "platform/configuration.h"
 #include "platform/log.h"
 #include "platform/operation_table.h"
+#include "portal/portal_components.h"
 #include "servicerequest/service_request_library.h"
 
 namespace heliq {
@@ -35,7 +38,20 @@ constexpr StatusRule kStatusTable[] = {
     {err::kDbConnection, 503},
 };
 
-std::string ReadFile(const std::filesystem::path& path) {
+// Applications that have stand-in scripts, from the file names in db/stand-ins.
+std::vector<std::string> StandInApplications(const std::filesystem::path& db_dir) {
+  std::set<std::string> applications;
+  const auto dir = db_dir / "stand-ins";
+  if (std::filesystem::is_directory(dir)) {
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+      const std::string name = entry.path().filename().string();
+      if (name.ends_with(".sql")) applications.insert(name.substr(0, name.find('.')));
+    }
+  }
+  return {applications.begin(), applications.end()};
+}
+
+std::string ReadScript(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw ComError(err::kFileNotFound, "heliq init", "cannot read " + path.string());
   std::ostringstream text;
@@ -57,6 +73,7 @@ void InitializeSystem() {
   std::call_once(once, [] {
     RegisterConfigurationComponent();
     RegisterLogComponent();
+    RegisterPortalComponents();
     RegisterServiceRequestLibrary();
   });
 }
@@ -83,24 +100,49 @@ HostResponse InvokeOperation(std::string_view class_id, std::string_view operati
   return response;
 }
 
-std::string InitializeDatabase(bool demo) {
-  auto configuration = GetComponentAs<Configuration>(kConfigurationClassId);
-  const std::string install_dir = configuration->GetInstallDir();
-  auto session =
-      SessionPool::For(configuration->GetConnectionString("Heliq"), install_dir)->Acquire();
-  const std::filesystem::path dir = std::filesystem::path(install_dir) / "db";
-  const auto schema =
-      dir / (session->dialect() == Dialect::kPostgres ? "postgresql.sql" : "sqlite.sql");
-  // One transaction: a failure half-way leaves the database as it was.
-  session->Begin(true);
-  session->ExecuteScript(ReadFile(schema));
-  std::string done = "schema created from " + schema.string();
-  if (demo) {
-    session->ExecuteScript(ReadFile(dir / "demo.sql"));
-    done += "; demo data loaded from " + (dir / "demo.sql").string();
+std::string InitializeDatabases(const std::filesystem::path& db_dir, bool schema, bool demo) {
+  const std::string install_dir = GetInstallDir();
+  const std::string system = SettingValue("connections", "Heliq");
+  // One session per distinct database, all committed at the end: a failure half-way leaves every
+  // database as it was.
+  std::map<std::string, PooledSession> sessions;
+  auto session_for = [&](const std::string& application) -> Session& {
+    std::string connection = SettingValue("connections", application);
+    if (connection.empty()) connection = system;
+    auto& session = sessions[connection];
+    if (!session) {
+      session = SessionPool::For(connection, install_dir)->Acquire();
+      session->Begin(true);
+    }
+    return *session.get();
+  };
+  auto dialect_name = [](const Session& session) {
+    return session.dialect() == Dialect::kPostgres ? std::string("postgresql")
+                                                   : std::string("sqlite");
+  };
+  size_t count = 0;
+  auto run = [&](Session& session, const std::filesystem::path& script, bool required) {
+    if (!required && !std::filesystem::exists(script)) return;
+    session.ExecuteScript(ReadScript(script));
+    ++count;
+  };
+  Session& main = session_for("Heliq");
+  if (schema) run(main, db_dir / (dialect_name(main) + ".sql"), true);
+  if (demo) run(main, db_dir / "demo.sql", true);
+  for (const auto& application : StandInApplications(db_dir)) {
+    Session& session = session_for(application);
+    const auto dir = db_dir / "stand-ins";
+    if (schema) run(session, dir / (application + "." + dialect_name(session) + ".sql"), false);
+    if (demo) run(session, dir / (application + ".demo.sql"), false);
   }
-  session->Commit();
-  return done;
+  for (auto& [connection, session] : sessions) session->Commit();
+  return std::string(schema ? "schema created" : "") + (schema && demo ? ", " : "") +
+         (demo ? "demo data loaded" : "") + " (" + std::to_string(count) + " scripts from " +
+         db_dir.string() + ")";
+}
+
+std::string InitializeDatabase(bool demo) {
+  return InitializeDatabases(std::filesystem::path(GetInstallDir()) / "db", true, demo);
 }
 
 }  // namespace heliq

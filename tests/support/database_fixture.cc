@@ -3,8 +3,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "host/host.h"
 #include "platform/configuration.h"
@@ -15,12 +13,10 @@ namespace {
 std::mutex log_mutex;
 std::vector<RecordingLog::Entry> log_entries;
 
-std::string ReadSource(const std::string& relative) {
-  std::ifstream in(std::string(HELIQ_SOURCE_DIR) + "/" + relative);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+const std::filesystem::path kDbDir = std::filesystem::path(HELIQ_SOURCE_DIR) / "db";
+
+// Applications of the stand-in components that keep a database of their own.
+const char* const kStandInApplications[] = {"BackOffice", "Directory"};
 
 std::string Quote(const std::string& s) {
   std::string out = "'";
@@ -31,10 +27,19 @@ std::string Quote(const std::string& s) {
   return out + "'";
 }
 
-void UseSettings(const std::filesystem::path& install_dir, const std::string& connection) {
-  SetSettingsText("install_dir = " + Quote(install_dir.string()) +
-                  "\ndefault_language = 1033\n[connections]\nHeliq = " + Quote(connection) +
-                  "\nRAvuruvo = " + Quote(connection) + "\n[log]\nfile = \"\"\n");
+// On SQLite each stand-in gets a file of its own, as in a real installation (a component outside
+// the unit of work cannot write to the file whose write lock the call holds). On PostgreSQL they
+// share the test database.
+void UseSettings(const std::filesystem::path& install_dir, const std::string& connection,
+                 bool separate_stand_ins) {
+  std::string text = "install_dir = " + Quote(install_dir.string()) +
+                     "\ndefault_language = 1033\n[connections]\nHeliq = " + Quote(connection) +
+                     "\nRAvuruvo = " + Quote(connection) + "\n";
+  for (const char* application : kStandInApplications) {
+    const std::string own = "sqlite:" + (install_dir / (std::string(application) + ".db")).string();
+    text += std::string(application) + " = " + Quote(separate_stand_ins ? own : connection) + "\n";
+  }
+  SetSettingsText(text + "[log]\nfile = \"\"\n");
 }
 
 // PostgreSQL: one database per test process, schema loaded once; tests empty its tables.
@@ -54,8 +59,9 @@ const PostgresDatabase& TestPostgres() {
     }
     auto* db = new PostgresDatabase();
     db->connection_string = "postgresql:" + admin + " dbname=" + name;
+    UseSettings(std::filesystem::temp_directory_path(), db->connection_string, false);
+    InitializeDatabases(kDbDir, true, false);
     auto session = OpenSession(db->connection_string);
-    session->ExecuteScript(ReadSource("db/postgresql.sql"));
     for (const auto& row :
          session->Query("select tablename from pg_tables where schemaname = 'public'", {}).rows) {
       db->tables.push_back(row[0].ToText());
@@ -84,21 +90,20 @@ void RecordingLog::Clear() {
 }
 
 void UseSettingsWithoutDatabase(const std::filesystem::path& install_dir) {
-  UseSettings(install_dir, "sqlite:" + (install_dir / "unused.db").string());
+  UseSettings(install_dir, "sqlite:" + (install_dir / "unused.db").string(), true);
 }
 
-std::vector<Backend> AvailableBackends() {
-  std::vector<Backend> backends{Backend::kSqlite};
-  const char* pg = std::getenv("HELIQ_TEST_PG");
-  if (pg != nullptr && *pg != '\0') backends.push_back(Backend::kPostgres);
-  return backends;
-}
+std::vector<Backend> AllBackends() { return {Backend::kSqlite, Backend::kPostgres}; }
 
 std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
   return info.param == Backend::kSqlite ? "SQLite" : "PostgreSQL";
 }
 
 void DatabaseTest::SetUp() {
+  if (backend() == Backend::kPostgres) {
+    const char* pg = std::getenv("HELIQ_TEST_PG");
+    if (pg == nullptr || *pg == '\0') GTEST_SKIP() << "HELIQ_TEST_PG is not set";
+  }
   InitializeSystem();
   SessionPool::ResetAll();
   std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
@@ -111,17 +116,18 @@ void DatabaseTest::SetUp() {
   std::filesystem::create_directories(install_dir_);
   if (backend() == Backend::kSqlite) {
     connection_string_ = "sqlite:" + (install_dir_ / "heliq.db").string();
+    UseSettings(install_dir_, connection_string_, true);
+    InitializeDatabases(kDbDir, true, false);
     session_ = SessionPool::For(connection_string_, install_dir_.string())->Acquire();
-    session_->ExecuteScript(ReadSource("db/sqlite.sql"));
   } else {
     const auto& pg = TestPostgres();
     connection_string_ = pg.connection_string;
+    UseSettings(install_dir_, connection_string_, false);
     session_ = SessionPool::For(connection_string_, install_dir_.string())->Acquire();
     std::string tables;
     for (const auto& table : pg.tables) tables += (tables.empty() ? "" : ", ") + table;
     session_->ExecuteScript("TRUNCATE " + tables + " RESTART IDENTITY");
   }
-  UseSettings(install_dir_, connection_string_);
   RecordingLog::Clear();
   log_ = std::make_unique<ScopedRegistration>(std::string(kLogClassId),
                                               [] { return std::make_unique<RecordingLog>(); });
@@ -156,6 +162,6 @@ int64_t DatabaseTest::Count(std::string_view table) {
   return Value("select count(*) from " + std::string(table)).ToLongLong();
 }
 
-void DatabaseTest::LoadDemoData() { db().ExecuteScript(ReadSource("db/demo.sql")); }
+void DatabaseTest::LoadDemoData() { InitializeDatabases(kDbDir, false, true); }
 
 }  // namespace heliq::testing

@@ -1,7 +1,8 @@
 // Test support: a fresh database per test, on SQLite always and on PostgreSQL when HELIQ_TEST_PG
 // holds a libpq connection string of a server where the tests may create databases.
 //
-// DatabaseTest is parameterised over the back end; instantiate a suite with
+// DatabaseTest is parameterised over the back end (PostgreSQL cases skip themselves when
+// HELIQ_TEST_PG is not set, so test discovery lists both); instantiate a suite with
 //   INSTANTIATE_DATABASE_TEST_SUITE(MySuite);
 // Each test gets: the schema loaded, settings pointing both applications at the test database,
 // an install directory of its own (a temporary folder), the system's components registered, the
@@ -79,13 +80,13 @@ class DatabaseTest : public ::testing::TestWithParam<Backend> {
 };
 
 std::string BackendName(const ::testing::TestParamInfo<Backend>& info);
-std::vector<Backend> AvailableBackends();
+std::vector<Backend> AllBackends();
 
 }  // namespace heliq::testing
 
 #define INSTANTIATE_DATABASE_TEST_SUITE(suite)                                          \
   INSTANTIATE_TEST_SUITE_P(Db, suite,                                                   \
-                           ::testing::ValuesIn(::heliq::testing::AvailableBackends()), \
+                           ::testing::ValuesIn(::heliq::testing::AllBackends()), \
                            ::heliq::testing::BackendName)
 
 #endif  // HELIQ_TESTS_SUPPORT_DATABASE_FIXTURE_H_

@@ -1,0 +1,8 @@
+#include "portal/portal_components.h"
+
+namespace heliq {
+
+void RegisterPortalComponents() {
+}
+
+}  // namespace heliq
