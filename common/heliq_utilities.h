@@ -32,6 +32,14 @@ std::unique_ptr<T> GetComponentAs(std::string_view class_id) {
   return ComponentAs<T>(GetComponent(class_id), class_id);
 }
 
+// A new object of `class_id` created directly, outside the context, cast to T. The outside
+// components (file handling, back office, directory) are created this way. Errors: 429 when the
+// identifier is not registered, 13 when the object is not a T.
+template <typename T>
+std::unique_ptr<T> CreateObjectAs(std::string_view class_id) {
+  return ComponentAs<T>(ComponentRegistry::Global().Create(class_id), class_id);
+}
+
 // An open connection to the system's database (application "Heliq"). Failures are reported under
 // "HlqServiceRequestHeliqUtilities.GetHeliqConnection".
 std::unique_ptr<Connection> GetHeliqConnection();

@@ -68,8 +68,8 @@ CREATE INDEX QUESTIONS_EMAILID ON QUESTIONS (EMAILID);
 
 CREATE INDEX QUESTIONS_Q_STATUS ON QUESTIONS (Q_STATUS);
 
--- Reminder timer of each registered request. Not unique on Q_ID: registering a request
--- twice inserts a second row, and that must not fail the registration.
+-- Reminder timer of each registered request: at most one row per request (registering again
+-- restarts the row's timer; a second row would escalate the request twice).
 CREATE TABLE REMINDER (
   Q_ID INTEGER NOT NULL,
   R_STATUS TEXT,
@@ -77,7 +77,7 @@ CREATE TABLE REMINDER (
   T2_DATE TIMESTAMP
 );
 
-CREATE INDEX REMINDER_Q_ID ON REMINDER (Q_ID);
+CREATE UNIQUE INDEX REMINDER_Q_ID ON REMINDER (Q_ID);
 
 -- The escalation run reads only rows whose timer runs. Cleared timers drop out of the index.
 CREATE INDEX REMINDER_RUNNING ON REMINDER (T1_DATE, R_STATUS) WHERE T1_DATE IS NOT NULL;

@@ -58,7 +58,7 @@ void Prospect::UpdateProspect(std::string_view email_id, std::string_view contac
     const DateTime now = GetCurrentDateTime();
     auto connection = GetHeliqConnection();
     auto row = Recordset::OpenForUpdate(*connection, kSelectProspect, {Variant(email_id)},
-                                        UpdateTarget{"PROSPECT", {{"EMAILID", {}}, {"PIN", {}}}});
+                                        UpdateTarget{"PROSPECT", {{"PROSPECT_ID", {}}}});
     if (!row->eof()) {
       if (!Trim(contact_info).empty()) row->SetField("INFORMATION", Variant(contact_info));
       const Variant stored = row->Field("PENDINGQUESTIONS");

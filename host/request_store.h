@@ -1,0 +1,36 @@
+// The front end's own part of a request's life, which the component libraries leave to their
+// caller: creating the unregistered row (status 0) that registration fills in, and reading a
+// request back with its reminder and transaction log.
+//
+// Thread safety: both functions may run concurrently; each is its own unit of work.
+#ifndef HELIQ_HOST_REQUEST_STORE_H_
+#define HELIQ_HOST_REQUEST_STORE_H_
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "platform/variant.h"
+
+namespace heliq {
+
+// The QUESTIONS columns a front end fills before registration.
+const std::vector<std::string_view>& FrontEndRequestFields();
+
+// Inserts a QUESTIONS row with status 0 and the given fields (keys from FrontEndRequestFields,
+// case-sensitive; any other key raises err::kBadRequest naming it) and returns its new Q_ID, one
+// above the highest in use (archived requests included).
+int32_t CreateUnregisteredRequest(const Dictionary& fields);
+
+// The request as a dictionary: "archived" (Boolean), "request" (the QUESTIONS or QUESTIONHISTORY
+// row, columns upper case), "reminder" (the REMINDER row or null), "transactions" (array of log
+// rows in T_ID order). Null when no request has this id.
+Variant ReadRequest(int32_t question_id);
+
+// The requests of a prospect's e-mail address (compared without regard to case), active and
+// archived, each as {"Q_ID", "Q_STATUS", "Q_DESC", "archived"}, in Q_ID order.
+Variant ListProspectRequests(std::string_view email);
+
+}  // namespace heliq
+
+#endif  // HELIQ_HOST_REQUEST_STORE_H_

@@ -1,0 +1,131 @@
+#include "host/request_store.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+
+#include "common/heliq_utilities.h"
+#include "platform/com_error.h"
+#include "platform/object_context.h"
+
+namespace heliq {
+namespace {
+
+constexpr std::string_view kNextQuestionId =
+    "SELECT COALESCE(MAX(Q_ID), 0) FROM (SELECT Q_ID FROM QUESTIONS UNION ALL "
+    "SELECT Q_ID FROM QUESTIONHISTORY) IDS";
+constexpr std::string_view kSelectActive = "SELECT * FROM QUESTIONS WHERE Q_ID = ?";
+constexpr std::string_view kSelectArchived = "SELECT * FROM QUESTIONHISTORY WHERE Q_ID = ?";
+constexpr std::string_view kSelectReminder =
+    "SELECT Q_ID, R_STATUS, T1_DATE, T2_DATE FROM REMINDER WHERE Q_ID = ?";
+constexpr std::string_view kSelectTransactions =
+    "SELECT T_ID, Q_ID, T_NAME, T_STATUS, CENTER, T_DATE, T_COMMENT, USERCOMMENT, TIMESPENT "
+    "FROM TRANSACTIONS WHERE Q_ID = ? ORDER BY T_ID";
+constexpr std::string_view kSelectProspectRequests =
+    "SELECT Q_ID, Q_STATUS, Q_DESC, 0 AS ARCHIVED FROM QUESTIONS WHERE EMAILID = ? UNION ALL "
+    "SELECT Q_ID, Q_STATUS, Q_DESC, 1 AS ARCHIVED FROM QUESTIONHISTORY WHERE EMAILID = ? "
+    "ORDER BY 1";
+
+// Concurrent creations on PostgreSQL may pick the same id; the loser tries again.
+constexpr int kCreateAttempts = 8;
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+DictionaryPtr RowDictionary(const ResultSet& result, size_t row) {
+  auto dict = Dictionary::Create();
+  for (size_t i = 0; i < result.columns.size(); ++i) {
+    dict->Set(Upper(result.columns[i]), result.rows[row][i]);
+  }
+  return dict;
+}
+
+}  // namespace
+
+const std::vector<std::string_view>& FrontEndRequestFields() {
+  static const std::vector<std::string_view> fields = {
+      "CENTER",    "Q_PRODUCTCAT", "PRODUCTID",  "Q_CATEGORY", "Q_DESC",       "Q_TEXT",
+      "Q_ORIGINATOR", "PROSPECT",  "EMAILID",    "BP_NUMBER",  "Q_PRIORITY",   "Q_PRODUCT",
+      "Q_REPORTED", "Q_SITE",      "Q_OBJECT",   "Q_OBJECTNR", "OSVREQUESTED", "PREFSTARTDATE"};
+  return fields;
+}
+
+int32_t CreateUnregisteredRequest(const Dictionary& fields) {
+  const auto& allowed = FrontEndRequestFields();
+  // Column names come from the fixed list above, never from the caller's text.
+  std::string columns = "Q_ID, Q_STATUS";
+  std::string marks = "?, 0";
+  Params values;
+  for (const auto& [key, value] : fields.entries()) {
+    auto it = std::find(allowed.begin(), allowed.end(), key);
+    if (it == allowed.end()) {
+      throw ComError(err::kBadRequest, "Requests", "unknown request field " + key);
+    }
+    columns += ", " + std::string(*it);
+    marks += ", ?";
+    values.push_back(*it == "PREFSTARTDATE" && !value.IsBlank() ? Variant(value.ToDate()) : value);
+  }
+  const std::string insert = "INSERT INTO QUESTIONS (" + columns + ") VALUES (" + marks + ")";
+  for (int attempt = 1;; ++attempt) {
+    try {
+      return RunUnitOfWork([&] {
+        auto connection = GetHeliqConnection();
+        const int32_t id = connection->QueryValue(kNextQuestionId).ToLong() + 1;
+        Params params{Variant(id)};
+        params.insert(params.end(), values.begin(), values.end());
+        connection->Execute(insert, params);
+        return id;
+      });
+    } catch (const ComError& e) {
+      if (e.number() != err::kDbConstraint || attempt == kCreateAttempts) throw;
+    }
+  }
+}
+
+Variant ReadRequest(int32_t question_id) {
+  return RunUnitOfWork(
+      [&] {
+        auto connection = GetHeliqConnection();
+        const Params id{Variant(question_id)};
+        ResultSet request = connection->Query(kSelectActive, id);
+        bool archived = false;
+        if (request.rows.empty()) {
+          request = connection->Query(kSelectArchived, id);
+          archived = true;
+        }
+        if (request.rows.empty()) return Variant::Null();
+        auto answer = Dictionary::Create();
+        answer->Set("archived", Variant(archived));
+        answer->Set("request", Variant(RowDictionary(request, 0)));
+        const ResultSet reminder = connection->Query(kSelectReminder, id);
+        answer->Set("reminder", reminder.rows.empty() ? Variant::Null()
+                                                      : Variant(RowDictionary(reminder, 0)));
+        const ResultSet log = connection->Query(kSelectTransactions, id);
+        auto rows = std::make_shared<Array>();
+        for (size_t i = 0; i < log.rows.size(); ++i) rows->push_back(Variant(RowDictionary(log, i)));
+        answer->Set("transactions", Variant(rows));
+        return Variant(answer);
+      },
+      true);
+}
+
+Variant ListProspectRequests(std::string_view email) {
+  return RunUnitOfWork(
+      [&] {
+        auto connection = GetHeliqConnection();
+        const ResultSet result =
+            connection->Query(kSelectProspectRequests, {Variant(email), Variant(email)});
+        auto rows = std::make_shared<Array>();
+        for (size_t i = 0; i < result.rows.size(); ++i) {
+          auto row = RowDictionary(result, i);
+          row->Set("ARCHIVED", Variant(row->Get("ARCHIVED").ToLong() != 0));
+          rows->push_back(Variant(row));
+        }
+        return Variant(rows);
+      },
+      true);
+}
+
+}  // namespace heliq

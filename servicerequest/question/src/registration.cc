@@ -1,0 +1,158 @@
+// Registering a service request.
+#include <string>
+
+#include "common/backoffice_calls.h"
+#include "common/file_handling.h"
+#include "common/heliq_utilities.h"
+#include "common/operation_frame.h"
+#include "common/transaction_log.h"
+#include "servicerequest/question/prospect.h"
+#include "servicerequest/question/question.h"
+
+namespace heliq {
+namespace {
+
+constexpr std::string_view kRegisterSource = "HlqServiceRequestMTS.Question.RegisterQuestion";
+
+// The registration update is assembled from fixed fragments: which columns it writes depends on
+// the back-office generation and on whether a prospect filed the request. Values are bound.
+constexpr std::string_view kUpdateRegistered =
+    "UPDATE QUESTIONS SET Q_STATUS = 5,Q_DATE = ? ,REGISTEREDDATE = ?  ,CENTER = ?"
+    ",Q_PRODUCTCAT = ?,PRODUCTID= ?,Q_CATEGORY = ?,Q_DESC = ?,Q_TEXT = ?,Q_ORIGINATOR = ?"
+    ",PROSPECT = ?";
+constexpr std::string_view kSetEmail = ",EMAILID = ?";
+constexpr std::string_view kSetSiteAndObject = ",Q_SITE = ?,Q_OBJECT = ?";
+constexpr std::string_view kSetObjectNumber = ",Q_OBJECTNR = ?";
+constexpr std::string_view kSetPartner = ",BP_NUMBER = ?";
+constexpr std::string_view kSetPriority = ",Q_PRIORITY = ?";
+constexpr std::string_view kSetReported = ",Q_REPORTED = ?";
+constexpr std::string_view kSetMk4Details = ",Q_PRODUCT = ?,Q_REPORTED = ?,Q_SITE = ?,OSVREQUESTED = ?";
+constexpr std::string_view kSetPreferredStart = ",PREFSTARTDATE = ? ";
+constexpr std::string_view kWhereQuestion = " WHERE Q_ID = ?";
+
+// One reminder row per request: registering again restarts its timer instead of adding a second
+// row (two rows would escalate the request twice).
+constexpr std::string_view kRestartReminder =
+    "UPDATE REMINDER SET R_STATUS = ?, T1_DATE = ? WHERE Q_ID = ?";
+constexpr std::string_view kInsertReminder =
+    "INSERT INTO REMINDER  ( Q_ID, R_STATUS, T1_DATE) VALUES ( ?, ?, ? ) ";
+
+constexpr std::string_view kSelectRegistered =
+    "Select * from QUESTIONS where Q_ID= ? and Q_STATUS <> 0";
+
+constexpr std::string_view kRegisteredStatus = "5";
+constexpr int32_t kCallCentre = 1;
+
+std::string Text(const Dictionary& details, std::string_view key) {
+  return details.Get(key).ToTextOrEmpty();
+}
+
+int32_t Long(const Dictionary& details, std::string_view key) {
+  const Variant value = details.Get(key);
+  return value.IsNull() ? 0 : value.ToLong();
+}
+
+bool Flag(const Dictionary& details, std::string_view key) {
+  const Variant value = details.Get(key);
+  return !value.IsBlank() && value.ToBool();
+}
+
+// The registration update and its values, in the order of the statement.
+std::pair<std::string, Params> BuildRegistrationUpdate(const Dictionary& details,
+                                                       const DateTime& now) {
+  const bool prospect = Flag(details, "PROSPECT");
+  std::string sql(kUpdateRegistered);
+  Params params{Variant(now),
+                Variant(now),
+                Variant(Long(details, "CENTER")),
+                Variant(Long(details, "Q_PRODUCTCAT")),
+                Variant(Long(details, "PRODUCTID")),
+                Variant(Long(details, "Q_CATEGORY")),
+                Variant(Text(details, "Q_DESC")),
+                Variant(Text(details, "Q_TEXT")),
+                Variant(Text(details, "Q_ORIGINATOR")),
+                Variant(prospect ? 1 : 0)};
+  auto append = [&](std::string_view fragment, Variant value) {
+    sql += fragment;
+    params.push_back(std::move(value));
+  };
+  if (prospect) append(kSetEmail, Variant(Text(details, "EMAILID")));
+  const int32_t generation = Long(details, "BACKOFFICEAPPLICATION");
+  const bool has_priority = !details.Get("Q_PRIORITY").IsBlank();
+  if (generation == kBackOfficeMk5 || generation == kBackOfficeMk6) {
+    append(kSetSiteAndObject, Variant(Text(details, "Q_SITE")));
+    params.push_back(Variant(Text(details, "Q_OBJECT")));
+    if (!details.Get("Q_OBJECTNR").IsBlank()) {
+      append(kSetObjectNumber, Variant(Text(details, "Q_OBJECTNR")));
+    }
+    append(kSetPartner, Variant(Text(details, "BP_NUMBER")));
+    if (has_priority) append(kSetPriority, Variant(Long(details, "Q_PRIORITY")));
+    append(kSetReported, Variant(Text(details, "Q_REPORTED")));
+  } else if (generation == kBackOfficeMk4 && !prospect) {
+    append(kSetPartner, Variant(Text(details, "BP_NUMBER")));
+    if (has_priority) append(kSetPriority, Variant(Long(details, "Q_PRIORITY")));
+    append(kSetMk4Details, Variant(Text(details, "Q_PRODUCT")));
+    params.push_back(Variant(Text(details, "Q_REPORTED")));
+    params.push_back(Variant(Text(details, "Q_SITE")));
+    params.push_back(Variant(std::abs(Long(details, "OSVREQUESTED"))));
+    if (!details.Get("PREFSTARTDATE").IsBlank()) {
+      append(kSetPreferredStart, Variant(details.Get("PREFSTARTDATE").ToDate()));
+    }
+  }
+  sql += kWhereQuestion;
+  params.push_back(Variant(Long(details, "Q_ID")));
+  return {std::move(sql), std::move(params)};
+}
+
+}  // namespace
+
+void Question::RegisterQuestion(const DictionaryPtr& details_ptr) {
+  RunOperation(kRegisterSource, [&] {
+    const Dictionary& details = *details_ptr;
+    const int32_t question_id = Long(details, "Q_ID");
+    if (question_id == 0) return;
+    const DateTime now = GetCurrentDateTime();
+
+    if (Flag(details, "PROSPECT")) {
+      auto prospect = CreateObjectAs<Prospect>(kProspectClassId);
+      if (Flag(details, "NewProspect")) {
+        prospect->CreateNewProspect(Text(details, "EMAILID"), Text(details, "INFORMATION"), "");
+      } else {
+        prospect->UpdateProspect(Text(details, "EMAILID"), Text(details, "INFORMATION"), 1);
+      }
+    }
+
+    auto [update, params] = BuildRegistrationUpdate(details, now);
+    auto connection = GetHeliqConnection();
+    connection->Execute(update, params);
+    const Params reminder{Variant(kRegisteredStatus), Variant(now), Variant(question_id)};
+    if (connection->Execute(kRestartReminder, reminder) == 0) {
+      connection->Execute(kInsertReminder,
+                          {Variant(question_id), Variant(kRegisteredStatus), Variant(now)});
+    }
+    const int32_t transaction_id = CreateTransactionLog(
+        question_id, Text(details, "T_NAME"), kRegisteredStatus, kCallCentre, now,
+        Text(details, "T_COMMENT"), Text(details, "USERCOMMENT"), 0);
+    CreateObjectAs<FileHandling>(kFileHandlingClassId)
+        ->HandleTransactionFiles(question_id, kFilesCustomerAction, transaction_id);
+    CommitContext();
+    CloseConnection(connection);
+  });
+}
+
+Variant Question::CheckIfQuestionAlreadyExists(int32_t question_id) {
+  try {
+    auto connection = GetHeliqConnection();
+    auto rows = Recordset::Open(*connection, kSelectRegistered, {Variant(question_id)});
+    return Variant(rows->eof());
+  } catch (...) {
+    return Variant();
+  }
+}
+
+void RegisterQuestionComponent() {
+  ComponentRegistry::Global().Register(kQuestionClassId,
+                                       [] { return std::make_unique<Question>(); });
+}
+
+}  // namespace heliq

@@ -1,0 +1,26 @@
+// Private: the operation-table rows of the library's public classes, one function per class.
+#ifndef HELIQ_SERVICEREQUEST_SRC_OPERATIONS_H_
+#define HELIQ_SERVICEREQUEST_SRC_OPERATIONS_H_
+
+#include <string>
+#include <string_view>
+
+#include "platform/operation_table.h"
+
+namespace heliq::internal {
+
+void AddProspectOperations();
+void AddQuestionOperations();
+
+// Argument readers for invokers (arguments are already converted to their declared kinds).
+inline std::string ArgText(const Dictionary& args, std::string_view name) {
+  return args.Get(name).ToTextOrEmpty();
+}
+inline int32_t ArgLong(const Dictionary& args, std::string_view name) {
+  const Variant value = args.Get(name);
+  return value.IsNull() ? 0 : value.ToLong();
+}
+
+}  // namespace heliq::internal
+
+#endif  // HELIQ_SERVICEREQUEST_SRC_OPERATIONS_H_
