@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -113,6 +114,9 @@ class Variant {
                DictionaryPtr, ArrayPtr>
       value_;
 };
+
+// Test and log output: the type and the text form ("Long 5", "String \"x\"", "Null").
+void PrintTo(const Variant& value, std::ostream* out);
 
 // Human-readable name of a variant type, for error messages ("Long", "String", ...).
 std::string_view TypeName(Variant::Type type);

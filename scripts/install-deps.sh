@@ -14,11 +14,11 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # databases: embedded SQLite, PostgreSQL client library and the 15 server for the tests
   libsqlite3-dev sqlite3 libpq-dev postgresql-15
-  # database access layer (its Debian headers need Boost's)
-  libsoci-dev libboost-dev
   # HTTP, JSON, command line, configuration, log, SMTP
   libcpp-httplib-dev nlohmann-json3-dev libcli11-dev libtomlplusplus-dev libspdlog-dev libfmt-dev
   libcurl4-openssl-dev
+  # XML parser the tests read the engineer-list files with
+  libxml2-dev
   # loopback SMTP server for the mail tests
   python3-aiosmtpd
   curl ca-certificates

@@ -18,6 +18,12 @@ CommandRunner AddInitCommand(CLI::App& app);
 CommandRunner AddCallCommand(CLI::App& app);
 // heliq serve
 CommandRunner AddServeCommand(CLI::App& app);
+// heliq backoffice list | show <call> | set <call> [...] | refuse-next <message> | requests
+CommandRunner AddBackOfficeCommand(CLI::App& app);
+// heliq request new|show
+CommandRunner AddRequestCommand(CLI::App& app);
+// heliq directory users|add-user|add-role|remove-role|partners|add-partner
+CommandRunner AddDirectoryCommand(CLI::App& app);
 
 }  // namespace heliq::tools
 

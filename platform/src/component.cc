@@ -60,7 +60,14 @@ std::unique_ptr<Component> ComponentRegistry::Create(std::string_view class_id) 
                    DefaultErrorDescription(err::kCannotCreateComponent) + ": " +
                        std::string(class_id) + " is not registered");
   }
-  auto component = factory();
+  std::unique_ptr<Component> component;
+  try {
+    component = factory();
+  } catch (const std::exception& e) {
+    throw ComError(err::kCannotCreateComponent, std::string(class_id),
+                   DefaultErrorDescription(err::kCannotCreateComponent) + ": " +
+                       std::string(class_id) + ": " + e.what());
+  }
   if (!component) throw ComError::Of(err::kCannotCreateComponent, std::string(class_id));
   return component;
 }

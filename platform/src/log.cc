@@ -49,8 +49,8 @@ class FileLog final : public Log {
  public:
   void LogEvent(std::string_view source, std::string_view text, int32_t level,
                 const Variant& extra) override {
-    std::string entry = "[" + std::string(source) + "] " + std::string(text);
-    if (!extra.IsBlank()) entry += " | " + extra.ToTextOrEmpty();
+    std::string entry = fmt::format("[{}] {}", source, text);
+    if (!extra.IsBlank()) entry += fmt::format(" | {}", extra.ToTextOrEmpty());
     Logger()->log(level <= 0 ? spdlog::level::err : spdlog::level::warn, "{}",
                   RedactSecrets(std::move(entry)));
   }

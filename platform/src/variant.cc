@@ -311,6 +311,26 @@ ArrayPtr Variant::ToArray() const {
   return std::get<ArrayPtr>(value_);
 }
 
+void PrintTo(const Variant& value, std::ostream* out) {
+  *out << TypeName(value.type());
+  switch (value.type()) {
+    case Variant::Type::kEmpty:
+    case Variant::Type::kNull:
+      return;
+    case Variant::Type::kText:
+      *out << " \"" << value.ToText() << "\"";
+      return;
+    case Variant::Type::kDictionary:
+      *out << " of " << value.ToDictionary()->size() << " keys";
+      return;
+    case Variant::Type::kArray:
+      *out << " of " << value.ToArray()->size() << " items";
+      return;
+    default:
+      *out << " " << value.ToText();
+  }
+}
+
 std::string_view TypeName(Variant::Type type) {
   switch (type) {
     case Variant::Type::kEmpty:

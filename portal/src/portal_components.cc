@@ -1,8 +1,17 @@
 #include "portal/portal_components.h"
 
+#include "portal/backend/backend_components.h"
+#include "portal/backoffice/backoffice_simulator.h"
+#include "portal/directory/directory_components.h"
+#include "portal/filehandling/file_store.h"
+
 namespace heliq {
 
 void RegisterPortalComponents() {
+  RegisterBackOfficeComponents();
+  RegisterFileHandlingComponent();
+  RegisterDirectoryComponents();
+  RegisterBackendComponents();
 }
 
 }  // namespace heliq

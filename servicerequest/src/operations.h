@@ -11,6 +11,7 @@ namespace heliq::internal {
 
 void AddProspectOperations();
 void AddQuestionOperations();
+void AddDispatchOperations();
 
 // Argument readers for invokers (arguments are already converted to their declared kinds).
 inline std::string ArgText(const Dictionary& args, std::string_view name) {

@@ -24,8 +24,7 @@ void AddProspectOperations() {
                  In("i_lDeltaPending", ParamKind::kLong)},
                 [](Dictionary& args) {
                   GetComponentAs<Prospect>(kProspectClassId)
-                      ->UpdateProspect(ArgText(args, "i_sEmailID"),
-                                       ArgText(args, "i_sContactInfo"),
+                      ->UpdateProspect(ArgText(args, "i_sEmailID"), ArgText(args, "i_sContactInfo"),
                                        ArgLong(args, "i_lDeltaPending"));
                   return Variant();
                 },

@@ -22,8 +22,7 @@ void AddQuestionOperations() {
                       "CheckIfQuestionAlreadyExists",
                       {ByRef("i_lQID", ParamKind::kLong)},
                       [](Dictionary& args) {
-                        return NewQuestion()->CheckIfQuestionAlreadyExists(
-                            ArgLong(args, "i_lQID"));
+                        return NewQuestion()->CheckIfQuestionAlreadyExists(ArgLong(args, "i_lQID"));
                       },
                       "True when the request id is unregistered or unknown, False when a "
                       "registered request has it."};

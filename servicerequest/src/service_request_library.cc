@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "servicerequest/dispatch/dispatch.h"
 #include "servicerequest/question/prospect.h"
 #include "servicerequest/question/question.h"
 #include "servicerequest/src/operations.h"
@@ -13,8 +14,10 @@ void RegisterServiceRequestLibrary() {
   std::call_once(once, [] {
     RegisterProspectComponent();
     RegisterQuestionComponent();
+    RegisterDispatchComponent();
     internal::AddProspectOperations();
     internal::AddQuestionOperations();
+    internal::AddDispatchOperations();
   });
 }
 

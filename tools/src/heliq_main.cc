@@ -18,6 +18,9 @@ int main(int argc, char** argv) {
       heliq::tools::AddInitCommand(app),
       heliq::tools::AddCallCommand(app),
       heliq::tools::AddServeCommand(app),
+      heliq::tools::AddBackOfficeCommand(app),
+      heliq::tools::AddRequestCommand(app),
+      heliq::tools::AddDirectoryCommand(app),
   };
   CLI11_PARSE(app, argc, argv);
   try {

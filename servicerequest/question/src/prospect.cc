@@ -1,7 +1,6 @@
 #include "servicerequest/question/prospect.h"
 
 #include <cmath>
-#include <limits>
 #include <random>
 
 #include "common/heliq_utilities.h"
@@ -16,7 +15,14 @@ constexpr std::string_view kUpdateSource = "HlqServiceRequestMTS.Prospect.Update
 constexpr std::string_view kInsertProspect =
     "Insert into PROSPECT ( EMAILID,PIN,INFORMATION,REGISTEREDTIME,LASTVISITEDTIME,"
     "PENDINGQUESTIONS) Values(?,?,?,?,?,? )";
-constexpr std::string_view kSelectProspect = "select * from PROSPECT where EMAILID = ?";
+// The pending count is changed by one statement on the prospect's first row, so concurrent
+// registrations and conclusions never overwrite each other's change.
+constexpr std::string_view kUpdatePending =
+    "UPDATE PROSPECT SET PENDINGQUESTIONS = COALESCE(PENDINGQUESTIONS, 0) + ?, "
+    "LASTVISITEDTIME = ?, INFORMATION = COALESCE(?, INFORMATION) "
+    "WHERE PROSPECT_ID = (SELECT MIN(PROSPECT_ID) FROM PROSPECT WHERE EMAILID = ?) "
+    "AND COALESCE(PENDINGQUESTIONS, 0) + CAST(? AS BIGINT) BETWEEN -2147483648 AND 2147483647";
+constexpr std::string_view kCountProspects = "SELECT COUNT(*) FROM PROSPECT WHERE EMAILID = ?";
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
@@ -57,22 +63,16 @@ void Prospect::UpdateProspect(std::string_view email_id, std::string_view contac
     if (Trim(email_id).empty()) return;
     const DateTime now = GetCurrentDateTime();
     auto connection = GetHeliqConnection();
-    auto row = Recordset::OpenForUpdate(*connection, kSelectProspect, {Variant(email_id)},
-                                        UpdateTarget{"PROSPECT", {{"PROSPECT_ID", {}}}});
-    if (!row->eof()) {
-      if (!Trim(contact_info).empty()) row->SetField("INFORMATION", Variant(contact_info));
-      const Variant stored = row->Field("PENDINGQUESTIONS");
-      const int64_t sum = static_cast<int64_t>(stored.IsNull() ? 0 : stored.ToLong()) +
-                          static_cast<int64_t>(delta_pending);
-      if (sum < std::numeric_limits<int32_t>::min() || sum > std::numeric_limits<int32_t>::max()) {
-        throw ComError::Of(err::kOverflow);
-      }
-      row->SetField("PENDINGQUESTIONS", Variant(static_cast<int32_t>(sum)));
-      row->SetField("LASTVISITEDTIME", Variant(now));
-      row->Update();
+    const Variant contact =
+        Trim(contact_info).empty() ? Variant::Null() : Variant(std::string(contact_info));
+    const int64_t changed = connection->Execute(
+        kUpdatePending, {Variant(delta_pending), Variant(now), contact, Variant(email_id),
+                         Variant(delta_pending)});
+    // No row changed: either the address is unknown (no error) or the count would leave 32 bits.
+    if (changed == 0 && connection->QueryValue(kCountProspects, {Variant(email_id)}).ToLong() > 0) {
+      throw ComError::Of(err::kOverflow);
     }
     CommitContext();
-    CloseRecordset(row);
     CloseConnection(connection);
   });
 }

@@ -1,0 +1,254 @@
+#include "portal/directory/directory_store.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <utility>
+
+#include "common/heliq_utilities.h"
+#include "platform/com_error.h"
+#include "platform/configuration.h"
+
+namespace heliq {
+namespace {
+
+constexpr std::string_view kSource = "Directory";
+
+constexpr std::string_view kSelectUser =
+    "SELECT LOGIN, GIVENNAME, SURNAME, MAIL, LANGUAGEID, COUNTRY, BUSINESSPARTNERID, "
+    "REGISTRATIONSET, ENGINEERCODE FROM DIR_USER WHERE LOGIN = ?";
+constexpr std::string_view kSelectUsers =
+    "SELECT LOGIN, GIVENNAME, SURNAME, MAIL, LANGUAGEID, COUNTRY, BUSINESSPARTNERID, "
+    "REGISTRATIONSET, ENGINEERCODE FROM DIR_USER ORDER BY LOGIN";
+constexpr std::string_view kSelectRoleMembers =
+    "SELECT U.LOGIN, U.GIVENNAME, U.SURNAME, U.MAIL, U.LANGUAGEID, U.COUNTRY, "
+    "U.BUSINESSPARTNERID, U.REGISTRATIONSET, U.ENGINEERCODE FROM DIR_USER U "
+    "JOIN DIR_USER_ROLE R ON R.LOGIN = U.LOGIN WHERE R.ROLE_ID = ? ORDER BY U.LOGIN";
+constexpr std::string_view kSelectUsersByEngineerCode =
+    "SELECT LOGIN, GIVENNAME, SURNAME, MAIL, LANGUAGEID, COUNTRY, BUSINESSPARTNERID, "
+    "REGISTRATIONSET, ENGINEERCODE FROM DIR_USER WHERE ENGINEERCODE = ? ORDER BY LOGIN";
+constexpr std::string_view kSelectRolesOfUser =
+    "SELECT ROLE_ID FROM DIR_USER_ROLE WHERE LOGIN = ? ORDER BY ROLE_ID";
+constexpr std::string_view kSelectAllRoles =
+    "SELECT LOGIN, ROLE_ID FROM DIR_USER_ROLE ORDER BY LOGIN, ROLE_ID";
+constexpr std::string_view kCountRole =
+    "SELECT COUNT(*) FROM DIR_USER_ROLE WHERE LOGIN = ? AND ROLE_ID = ?";
+constexpr std::string_view kInsertUser =
+    "INSERT INTO DIR_USER (LOGIN, GIVENNAME, SURNAME, MAIL, LANGUAGEID, COUNTRY, "
+    "BUSINESSPARTNERID, REGISTRATIONSET, ENGINEERCODE) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)";
+constexpr std::string_view kInsertRole = "INSERT INTO DIR_USER_ROLE (LOGIN, ROLE_ID) VALUES (?, ?)";
+constexpr std::string_view kDeleteRole =
+    "DELETE FROM DIR_USER_ROLE WHERE LOGIN = ? AND ROLE_ID = ?";
+constexpr std::string_view kSelectPartner = "SELECT NAME FROM DIR_PARTNER WHERE BP_ID = ?";
+constexpr std::string_view kSelectPartners = "SELECT BP_ID, NAME FROM DIR_PARTNER ORDER BY BP_ID";
+constexpr std::string_view kInsertPartner = "INSERT INTO DIR_PARTNER (BP_ID, NAME) VALUES (?, ?)";
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool IsWholeNumber(std::string_view text) {
+  return !text.empty() && text.size() <= 9 && std::all_of(text.begin(), text.end(), [](char c) {
+    return std::isdigit(static_cast<unsigned char>(c));
+  });
+}
+
+[[noreturn]] void BadInput(std::string description) {
+  throw ComError(err::kInvalidProcedureCall, std::string(kSource), std::move(description));
+}
+
+void CheckRole(int32_t role) {
+  if (role <= 0) BadInput("a role is a positive number, not " + std::to_string(role));
+}
+
+// A text that is blank is stored as null, so that "no value" has one form.
+Variant NullIfBlank(std::string_view text) {
+  text = Trim(text);
+  return text.empty() ? Variant::Null() : Variant(text);
+}
+
+std::string Text(const std::vector<Variant>& row, size_t column) {
+  return row[column].ToTextOrEmpty();
+}
+
+DirectoryUser UserOf(const std::vector<Variant>& row) {
+  DirectoryUser user;
+  user.login = Text(row, 0);
+  user.given_name = Text(row, 1);
+  user.surname = Text(row, 2);
+  user.mail = Text(row, 3);
+  user.language_id = Text(row, 4);
+  user.country = Text(row, 5);
+  user.business_partner_id = Text(row, 6);
+  user.registration_set = Text(row, 7);
+  user.engineer_code = Text(row, 8);
+  return user;
+}
+
+std::vector<int32_t> RolesOf(Session& session, std::string_view login) {
+  std::vector<int32_t> roles;
+  for (const auto& row : session.Query(kSelectRolesOfUser, {Variant(login)}).rows) {
+    roles.push_back(row[0].ToLong());
+  }
+  return roles;
+}
+
+}  // namespace
+
+DirectoryStore DirectoryStore::FromSettings() {
+  std::string connection = SettingValue("connections", "Directory");
+  if (connection.empty()) connection = SettingValue("connections", "Heliq");
+  if (connection.empty()) {
+    throw ComError(err::kDbConnection, std::string(kSource),
+                   "no database is configured for the directory ([connections] Directory)");
+  }
+  return DirectoryStore(std::move(connection), GetInstallDir());
+}
+
+DirectoryStore::DirectoryStore(std::string connection_string, std::string base_dir)
+    : connection_string_(std::move(connection_string)), base_dir_(std::move(base_dir)) {}
+
+PooledSession DirectoryStore::Acquire() const {
+  return SessionPool::For(connection_string_, base_dir_)->Acquire();
+}
+
+std::vector<DirectoryUser> DirectoryStore::Users(std::string_view sql, const Params& params) const {
+  PooledSession session = Acquire();
+  std::vector<DirectoryUser> users;
+  for (const auto& row : session->Query(sql, params).rows) users.push_back(UserOf(row));
+  return users;
+}
+
+std::optional<DirectoryUser> DirectoryStore::FindUser(std::string_view login) const {
+  PooledSession session = Acquire();
+  const ResultSet rows = session->Query(kSelectUser, {Variant(login)});
+  if (rows.rows.empty()) return std::nullopt;
+  DirectoryUser user = UserOf(rows.rows[0]);
+  user.roles = RolesOf(*session.get(), user.login);
+  return user;
+}
+
+std::vector<DirectoryUser> DirectoryStore::ListUsers() const {
+  PooledSession session = Acquire();
+  std::vector<DirectoryUser> users;
+  for (const auto& row : session->Query(kSelectUsers, {}).rows) users.push_back(UserOf(row));
+  std::map<std::string, std::vector<int32_t>> roles;  // by lower-case login
+  for (const auto& row : session->Query(kSelectAllRoles, {}).rows) {
+    roles[Lower(row[0].ToTextOrEmpty())].push_back(row[1].ToLong());
+  }
+  for (auto& user : users) {
+    if (auto held = roles.find(Lower(user.login)); held != roles.end()) {
+      user.roles = std::move(held->second);
+    }
+  }
+  return users;
+}
+
+std::vector<DirectoryUser> DirectoryStore::RoleMembers(int32_t role) const {
+  return Users(kSelectRoleMembers, {Variant(role)});
+}
+
+std::vector<DirectoryUser> DirectoryStore::UsersWithEngineerCode(std::string_view code) const {
+  return Users(kSelectUsersByEngineerCode, {Variant(code)});
+}
+
+void DirectoryStore::AddUser(const DirectoryUser& user) {
+  const std::string login(Trim(user.login));
+  if (login.empty()) BadInput("a user needs a login");
+  const std::string language(Trim(user.language_id));
+  if (!language.empty() && !IsWholeNumber(language)) {
+    BadInput("the language of a user is a locale number such as 1033, not '" + language + "'");
+  }
+  for (int32_t role : user.roles) CheckRole(role);
+  std::vector<int32_t> roles = user.roles;
+  std::sort(roles.begin(), roles.end());
+  roles.erase(std::unique(roles.begin(), roles.end()), roles.end());
+
+  PooledSession session = Acquire();
+  session->Begin(true);
+  if (!session->Query(kSelectUser, {Variant(login)}).rows.empty()) {
+    throw ComError(err::kDbConstraint, std::string(kSource),
+                   "the directory already holds a user '" + login + "'");
+  }
+  const std::string code(Trim(user.engineer_code));
+  if (!code.empty()) {
+    const ResultSet owners = session->Query(kSelectUsersByEngineerCode, {Variant(code)});
+    if (!owners.rows.empty()) {
+      throw ComError(err::kDbConstraint, std::string(kSource),
+                     "engineer code '" + code + "' already belongs to user '" +
+                         owners.rows[0][0].ToTextOrEmpty() + "'");
+    }
+  }
+  session->Execute(kInsertUser,
+                   {Variant(login), NullIfBlank(user.given_name), NullIfBlank(user.surname),
+                    NullIfBlank(user.mail), NullIfBlank(language), NullIfBlank(user.country),
+                    NullIfBlank(user.business_partner_id), NullIfBlank(user.registration_set),
+                    NullIfBlank(code)});
+  for (int32_t role : roles) session->Execute(kInsertRole, {Variant(login), Variant(role)});
+  session->Commit();
+}
+
+void DirectoryStore::AddRole(std::string_view login, int32_t role) {
+  CheckRole(role);
+  PooledSession session = Acquire();
+  session->Begin(true);
+  const ResultSet found = session->Query(kSelectUser, {Variant(login)});
+  if (found.rows.empty()) BadInput("the directory holds no user '" + std::string(login) + "'");
+  // The role row carries the login as the user row spells it.
+  const std::string stored = found.rows[0][0].ToTextOrEmpty();
+  const ResultSet held = session->Query(kCountRole, {Variant(stored), Variant(role)});
+  if (held.rows[0][0].ToLong() == 0) {
+    session->Execute(kInsertRole, {Variant(stored), Variant(role)});
+  }
+  session->Commit();
+}
+
+void DirectoryStore::RemoveRole(std::string_view login, int32_t role) {
+  PooledSession session = Acquire();
+  session->Begin(true);
+  if (session->Query(kSelectUser, {Variant(login)}).rows.empty()) {
+    BadInput("the directory holds no user '" + std::string(login) + "'");
+  }
+  if (session->Execute(kDeleteRole, {Variant(login), Variant(role)}) == 0) {
+    BadInput("user '" + std::string(login) + "' does not hold role " + std::to_string(role));
+  }
+  session->Commit();
+}
+
+std::optional<std::string> DirectoryStore::PartnerName(int32_t id) const {
+  PooledSession session = Acquire();
+  const ResultSet rows = session->Query(kSelectPartner, {Variant(id)});
+  if (rows.rows.empty()) return std::nullopt;
+  return rows.rows[0][0].ToTextOrEmpty();
+}
+
+std::vector<DirectoryPartner> DirectoryStore::ListPartners() const {
+  PooledSession session = Acquire();
+  std::vector<DirectoryPartner> partners;
+  for (const auto& row : session->Query(kSelectPartners, {}).rows) {
+    partners.push_back({row[0].ToLong(), row[1].ToTextOrEmpty()});
+  }
+  return partners;
+}
+
+void DirectoryStore::AddPartner(int32_t id, std::string_view name) {
+  if (id <= 0) BadInput("a business partner number is positive, not " + std::to_string(id));
+  if (Trim(name).empty()) BadInput("business partner " + std::to_string(id) + " needs a name");
+  PooledSession session = Acquire();
+  session->Begin(true);
+  if (!session->Query(kSelectPartner, {Variant(id)}).rows.empty()) {
+    throw ComError(err::kDbConstraint, std::string(kSource),
+                   "the directory already holds business partner " + std::to_string(id));
+  }
+  session->Execute(kInsertPartner, {Variant(id), Variant(Trim(name))});
+  session->Commit();
+}
+
+}  // namespace heliq

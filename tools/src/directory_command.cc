@@ -1,0 +1,109 @@
+// heliq directory: looks at and changes the embedded directory (users, roles, business partners).
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "portal/directory/directory_store.h"
+#include "tools/commands.h"
+
+namespace heliq::tools {
+namespace {
+
+std::string Roles(const std::vector<int32_t>& roles) {
+  std::string text;
+  for (int32_t role : roles) text += (text.empty() ? "" : ",") + std::to_string(role);
+  return text;
+}
+
+void PrintUsers(const std::vector<DirectoryUser>& users) {
+  std::cout << "login\tgiven name\tsurname\tmail\tlanguage\tcountry\tpartner\tregistration set\t"
+               "engineer code\troles\n";
+  for (const auto& user : users) {
+    std::cout << user.login << '\t' << user.given_name << '\t' << user.surname << '\t' << user.mail
+              << '\t' << user.language_id << '\t' << user.country << '\t'
+              << user.business_partner_id << '\t' << user.registration_set << '\t'
+              << user.engineer_code << '\t' << Roles(user.roles) << '\n';
+  }
+  std::cout << users.size() << (users.size() == 1 ? " user" : " users") << std::endl;
+}
+
+void PrintPartners(const std::vector<DirectoryPartner>& partners) {
+  std::cout << "number\tname\n";
+  for (const auto& partner : partners) std::cout << partner.id << '\t' << partner.name << '\n';
+  std::cout << partners.size() << (partners.size() == 1 ? " partner" : " partners") << std::endl;
+}
+
+}  // namespace
+
+CommandRunner AddDirectoryCommand(CLI::App& app) {
+  auto* command = app.add_subcommand(
+      "directory", "look at and change the embedded directory: users, roles, business partners");
+  command->require_subcommand(1);
+
+  struct Args {
+    DirectoryUser user;
+    std::vector<int32_t> roles;
+    int32_t role = 0;
+    int32_t partner = 0;
+    std::string partner_name;
+  };
+  auto args = std::make_shared<Args>();
+
+  auto* users = command->add_subcommand("users", "list the users with their attributes and roles");
+
+  auto* add_user = command->add_subcommand("add-user", "add a user");
+  add_user->add_option("login", args->user.login, "the user's login")->required();
+  add_user->add_option("--given-name", args->user.given_name, "given name");
+  add_user->add_option("--surname", args->user.surname, "surname");
+  add_user->add_option("--mail", args->user.mail, "mail address");
+  add_user->add_option("--language", args->user.language_id, "locale number, e.g. 1033");
+  add_user->add_option("--country", args->user.country, "country code, e.g. US");
+  add_user->add_option("--bp", args->user.business_partner_id, "business-partner number");
+  add_user->add_option("--registration-set", args->user.registration_set, "registration set");
+  add_user->add_option("--engineer-code", args->user.engineer_code,
+                       "the engineer's code in the back office");
+  add_user->add_option("--role", args->roles,
+                       "a role to give (repeatable): 32 call-centre engineer, 36 support-centre "
+                       "engineer, 31/38 dispatcher, 35/39 supervisor");
+
+  auto* add_role = command->add_subcommand("add-role", "give a user a role");
+  add_role->add_option("login", args->user.login, "the user's login")->required();
+  add_role->add_option("role", args->role, "role number")->required();
+
+  auto* remove_role = command->add_subcommand("remove-role", "take a role from a user");
+  remove_role->add_option("login", args->user.login, "the user's login")->required();
+  remove_role->add_option("role", args->role, "role number")->required();
+
+  auto* partners = command->add_subcommand("partners", "list the business partners");
+
+  auto* add_partner = command->add_subcommand("add-partner", "add a business partner");
+  add_partner->add_option("number", args->partner, "business-partner number")->required();
+  add_partner->add_option("name", args->partner_name, "the partner's name")->required();
+
+  return [=] {
+    if (!*command) return -1;
+    DirectoryStore store = DirectoryStore::FromSettings();
+    if (*users) {
+      PrintUsers(store.ListUsers());
+    } else if (*add_user) {
+      args->user.roles = args->roles;
+      store.AddUser(args->user);
+      std::cout << "added user " << args->user.login << std::endl;
+    } else if (*add_role) {
+      store.AddRole(args->user.login, args->role);
+      std::cout << "user " << args->user.login << " holds role " << args->role << std::endl;
+    } else if (*remove_role) {
+      store.RemoveRole(args->user.login, args->role);
+      std::cout << "took role " << args->role << " from user " << args->user.login << std::endl;
+    } else if (*partners) {
+      PrintPartners(store.ListPartners());
+    } else if (*add_partner) {
+      store.AddPartner(args->partner, args->partner_name);
+      std::cout << "added business partner " << args->partner << std::endl;
+    }
+    return 0;
+  };
+}
+
+}  // namespace heliq::tools
