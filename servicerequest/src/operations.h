@@ -12,6 +12,13 @@ namespace heliq::internal {
 void AddProspectOperations();
 void AddQuestionOperations();
 void AddDispatchOperations();
+// Rows of the request's life, one function per area (servicerequest/src/*_operations.cc).
+void AddWorkStepOperations();
+void AddDaemonOperations();
+void AddClosingOperations();
+void AddAnswerOperations();
+void AddPublishingOperations();
+void AddAdvancedOperations();
 
 // Argument readers for invokers (arguments are already converted to their declared kinds).
 inline std::string ArgText(const Dictionary& args, std::string_view name) {

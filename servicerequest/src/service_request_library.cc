@@ -18,6 +18,12 @@ void RegisterServiceRequestLibrary() {
     internal::AddProspectOperations();
     internal::AddQuestionOperations();
     internal::AddDispatchOperations();
+    internal::AddWorkStepOperations();
+    internal::AddDaemonOperations();
+    internal::AddClosingOperations();
+    internal::AddAnswerOperations();
+    internal::AddPublishingOperations();
+    internal::AddAdvancedOperations();
   });
 }
 

@@ -1,0 +1,7 @@
+#include "servicerequest/src/operations.h"
+
+namespace heliq::internal {
+
+void AddDaemonOperations() {}
+
+}  // namespace heliq::internal
