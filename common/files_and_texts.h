@@ -28,10 +28,6 @@
 
 namespace heliq {
 
-// Path/file access error: a file operation failed for a reason other than a missing file or
-// folder (permissions, a full disk...). The description carries the system's reason.
-inline constexpr int32_t kPathFileAccessError = 75;
-
 // A text file open for writing. The file is closed when the object is destroyed (errors are then
 // ignored: call Close to see them).
 class TextStream {

@@ -19,6 +19,7 @@ inline constexpr int32_t kOverflow = 6;
 inline constexpr int32_t kSubscriptOutOfRange = 9;
 inline constexpr int32_t kTypeMismatch = 13;
 inline constexpr int32_t kFileNotFound = 53;
+inline constexpr int32_t kPathFileAccess = 75;
 inline constexpr int32_t kPathNotFound = 76;
 inline constexpr int32_t kInvalidUseOfNull = 94;
 inline constexpr int32_t kCannotCreateComponent = 429;
@@ -31,14 +32,14 @@ inline constexpr int32_t kBadRequest = 1100;
 // The caller is not allowed to call (missing or wrong token).
 inline constexpr int32_t kUnauthorized = 1101;
 // Database provider errors (numbers as the data-access layer reports them).
-inline constexpr int32_t kDbError = -2147467259;            // 0x80004005 unspecified failure
-inline constexpr int32_t kDbSyntax = -2147217900;           // 0x80040E14 statement failed
-inline constexpr int32_t kDbConstraint = -2147217873;       // 0x80040E2F integrity violation
-inline constexpr int32_t kDbRowChanged = -2147217864;       // 0x80040E38 optimistic check failed
-inline constexpr int32_t kDbConnection = -2147467260;       // 0x80004004 cannot connect / aborted
-inline constexpr int32_t kDbNoCurrentRow = 3021;            // no current record
-inline constexpr int32_t kItemNotFound = 3265;              // no field of that name
-inline constexpr int32_t kFileServer = -2147220479;         // 0x80040401 file server refused
+inline constexpr int32_t kDbError = -2147467259;       // 0x80004005 unspecified failure
+inline constexpr int32_t kDbSyntax = -2147217900;      // 0x80040E14 statement failed
+inline constexpr int32_t kDbConstraint = -2147217873;  // 0x80040E2F integrity violation
+inline constexpr int32_t kDbRowChanged = -2147217864;  // 0x80040E38 optimistic check failed
+inline constexpr int32_t kDbConnection = -2147467260;  // 0x80004004 cannot connect / aborted
+inline constexpr int32_t kDbNoCurrentRow = 3021;       // no current record
+inline constexpr int32_t kItemNotFound = 3265;         // no field of that name
+inline constexpr int32_t kFileServer = -2147220479;    // 0x80040401 file server refused
 }  // namespace err
 
 // The default description of a number ("Overflow", "Type mismatch", ...), "" when it has none.
@@ -46,8 +47,8 @@ std::string DefaultErrorDescription(int32_t number);
 
 class ComError : public std::exception {
  public:
-  ComError(int32_t number, std::string source, std::string description,
-           std::string help_file = "", int32_t help_context = 0);
+  ComError(int32_t number, std::string source, std::string description, std::string help_file = "",
+           int32_t help_context = 0);
   // An error with the number's default description.
   static ComError Of(int32_t number, std::string source = "");
 

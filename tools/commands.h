@@ -24,6 +24,8 @@ CommandRunner AddBackOfficeCommand(CLI::App& app);
 CommandRunner AddRequestCommand(CLI::App& app);
 // heliq directory users|add-user|add-role|remove-role|partners|add-partner
 CommandRunner AddDirectoryCommand(CLI::App& app);
+// heliq registry show [key]
+CommandRunner AddRegistryCommand(CLI::App& app);
 
 }  // namespace heliq::tools
 

@@ -17,6 +17,8 @@ std::string DefaultErrorDescription(int32_t number) {
       return "Type mismatch";
     case err::kFileNotFound:
       return "File not found";
+    case err::kPathFileAccess:
+      return "Path/File access error";
     case err::kPathNotFound:
       return "Path not found";
     case err::kInvalidUseOfNull:

@@ -1,5 +1,6 @@
 #include <strings.h>
 
+#include <filesystem>
 #include <map>
 #include <mutex>
 
@@ -82,7 +83,14 @@ std::unique_ptr<Session> OpenSession(const std::string& connection_string,
                                      const std::string& base_dir) {
   std::string_view cs = connection_string;
   if (StartsWith(cs, kSqlitePrefix)) {
-    return internal::OpenSqliteSession(ResolvePath(cs.substr(kSqlitePrefix.size()), base_dir));
+    const std::string path = ResolvePath(cs.substr(kSqlitePrefix.size()), base_dir);
+    // A fresh installation has no var/ folder yet; the database file may be created, so may its
+    // folder.
+    if (path != ":memory:") {
+      std::error_code ignored;
+      std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    }
+    return internal::OpenSqliteSession(path);
   }
   if (StartsWith(cs, kPostgresPrefix)) {
     std::string_view rest = cs.substr(kPostgresPrefix.size());

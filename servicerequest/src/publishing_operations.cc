@@ -1,7 +1,36 @@
+#include "common/heliq_utilities.h"
+#include "servicerequest/question/question.h"
 #include "servicerequest/src/operations.h"
 
 namespace heliq::internal {
+namespace {
 
-void AddPublishingOperations() {}
+std::unique_ptr<Question> NewQuestion() { return GetComponentAs<Question>(kQuestionClassId); }
+
+}  // namespace
+
+void AddPublishingOperations() {
+  const std::string id(kQuestionClassId);
+  AddOperation({id,
+                "SetToToPublish",
+                {In("i_dictDetails", ParamKind::kDictionary)},
+                [](Dictionary& args) {
+                  NewQuestion()->SetToToPublish(args.Get("i_dictDetails").ToDictionary());
+                  return Variant();
+                },
+                "Marks a request for publishing (status 170) with its classification and answer "
+                "link, logs it and marks its files."});
+  OperationSpec publish{
+      id,
+      "PublishQuestion",
+      {In("i_dictDetails", ParamKind::kDictionary)},
+      [](Dictionary& args) {
+        return Variant(NewQuestion()->PublishQuestion(args.Get("i_dictDetails").ToDictionary()));
+      },
+      "Creates the request's FAQ entry, archives the request as published "
+      "(175), logs it and returns the FAQ number."};
+  publish.result = ParamKind::kLong;
+  AddOperation(std::move(publish));
+}
 
 }  // namespace heliq::internal

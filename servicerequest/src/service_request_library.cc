@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "servicerequest/dispatch/dispatch.h"
+#include "servicerequest/question/daemon.h"
 #include "servicerequest/question/prospect.h"
 #include "servicerequest/question/question.h"
 #include "servicerequest/src/operations.h"
@@ -15,6 +16,7 @@ void RegisterServiceRequestLibrary() {
     RegisterProspectComponent();
     RegisterQuestionComponent();
     RegisterDispatchComponent();
+    RegisterDaemonComponent();
     internal::AddProspectOperations();
     internal::AddQuestionOperations();
     internal::AddDispatchOperations();

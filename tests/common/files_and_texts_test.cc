@@ -202,7 +202,7 @@ TEST_F(TextFileTest, CloseTextConnectionClosesFlushesAndEmptiesTheReference) {
     closed->Write("lost");
     FAIL() << "write to a closed stream accepted";
   } catch (const ComError& e) {
-    EXPECT_EQ(e.number(), kPathFileAccessError);
+    EXPECT_EQ(e.number(), err::kPathFileAccess);
   }
   EXPECT_EQ(ReadBytes(path), "a\r\n");
 }

@@ -15,12 +15,10 @@ int main(int argc, char** argv) {
   app.add_option("--config", config,
                  "configuration file (default: $HELIQ_CONFIG or config/heliq.toml)");
   const std::vector<heliq::tools::CommandRunner> commands = {
-      heliq::tools::AddInitCommand(app),
-      heliq::tools::AddCallCommand(app),
-      heliq::tools::AddServeCommand(app),
-      heliq::tools::AddBackOfficeCommand(app),
-      heliq::tools::AddRequestCommand(app),
-      heliq::tools::AddDirectoryCommand(app),
+      heliq::tools::AddInitCommand(app),     heliq::tools::AddCallCommand(app),
+      heliq::tools::AddServeCommand(app),    heliq::tools::AddBackOfficeCommand(app),
+      heliq::tools::AddRequestCommand(app),  heliq::tools::AddDirectoryCommand(app),
+      heliq::tools::AddRegistryCommand(app),
   };
   CLI11_PARSE(app, argc, argv);
   try {
