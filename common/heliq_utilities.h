@@ -86,6 +86,8 @@ DateTime GetCurrentDateTime();
 std::string GetDateSeparator();
 // "&", "<", ">" replaced by entities (ampersand first); non-text values are returned unchanged.
 Variant XMLEncode(const Variant& value);
+// The same for a text.
+std::string XMLEncodeText(std::string_view text);
 // Every "'" replaced by "&apos;"; null is returned unchanged.
 Variant EncodeApostrophe(const Variant& value);
 // A date value as text: "YYYY-MM-DD" at midnight, else "YYYY-MM-DD hh:mm:ss"; empty and null

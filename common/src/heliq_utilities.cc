@@ -67,7 +67,8 @@ std::unique_ptr<Component> GetComponent(std::string_view class_id) {
     const std::string id(class_id);
     ReportError(kGetComponentSource,
                 context != nullptr
-                    ? Variant("CreateInstance(" + id + ") failed.\r\nNote: Objects having "
+                    ? Variant("CreateInstance(" + id +
+                              ") failed.\r\nNote: Objects having "
                               "'Instancing=PublicNotCreatable' may only be instantiated with "
                               "'New', not with GetComponent()")
                     : Variant("CreateObject(" + id + ") failed"));
@@ -133,8 +134,8 @@ void ReportError(std::string_view source, const Variant& info) {
     return;
   }
   const ComError pending = CurrentError();
-  std::string message = "\r\nMETHOD: " + std::string(source) + " caught: " +
-                        pending.description() + "(" + std::to_string(pending.number()) + ").";
+  std::string message = "\r\nMETHOD: " + std::string(source) + " caught: " + pending.description() +
+                        "(" + std::to_string(pending.number()) + ").";
   if (!info.IsEmpty()) message += " Additional information: " + information;
   WriteErrorLog(source, message);
   throw ComError(pending.number(), pending.source(), message, pending.help_file(),
@@ -186,9 +187,7 @@ std::string GetDateSeparator() {
   return "";
 }
 
-Variant XMLEncode(const Variant& value) {
-  if (!value.IsText()) return value;
-  const std::string text = value.ToText();
+std::string XMLEncodeText(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
@@ -206,7 +205,12 @@ Variant XMLEncode(const Variant& value) {
         out += c;
     }
   }
-  return Variant(std::move(out));
+  return out;
+}
+
+Variant XMLEncode(const Variant& value) {
+  if (!value.IsText()) return value;
+  return Variant(XMLEncodeText(value.ToText()));
 }
 
 Variant EncodeApostrophe(const Variant& value) {

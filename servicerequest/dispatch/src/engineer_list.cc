@@ -18,8 +18,6 @@ constexpr std::string_view kXmlPathSource = "HlqServiceRequestMTS.Dispatch.getXM
 constexpr std::string_view kUserObjectSource = "HlqServiceRequestMTS.Dispatch.getUserObject";
 constexpr std::string_view kMembersObjectSource = "HlqServiceRequestMTS.Dispatch.getMembersObject";
 
-std::string Escaped(std::string_view text) { return XMLEncode(Variant(text)).ToText(); }
-
 // A Login attribute that keeps the document well-formed whatever the login holds.
 std::string LoginAttribute(std::string_view login) {
   return EncodeApostrophe(XMLEncode(Variant(login))).ToText();
@@ -103,17 +101,19 @@ void Dispatch::makeXMLforEngineers(int32_t question_id, int32_t role, int32_t lo
       document += "<SupportEngineer Login = '" + LoginAttribute(login) + "' >";
       document += rules_applied ? "<Sequence>" + std::to_string(i + 1) + "</Sequence>"
                                 : std::string("<Sequence/>");
-      document += "<FirstNameDisplay>" +
-                  Escaped(GetExactFirstName(engineer.given_name, engineer.surname, login_locale)) +
-                  "</FirstNameDisplay><LastNameDisplay>" +
-                  Escaped(GetExactLastName(engineer.given_name, engineer.surname, login_locale)) +
-                  "</LastNameDisplay>";
       document +=
-          "<FirstName>" + Escaped(engineer.given_name) + "</FirstName><LastName>" +
-          Escaped(engineer.surname) + "</LastName><EmailID>" + Escaped(engineer.mail) +
+          "<FirstNameDisplay>" +
+          XMLEncodeText(GetExactFirstName(engineer.given_name, engineer.surname, login_locale)) +
+          "</FirstNameDisplay><LastNameDisplay>" +
+          XMLEncodeText(GetExactLastName(engineer.given_name, engineer.surname, login_locale)) +
+          "</LastNameDisplay>";
+      document +=
+          "<FirstName>" + XMLEncodeText(engineer.given_name) + "</FirstName><LastName>" +
+          XMLEncodeText(engineer.surname) + "</LastName><EmailID>" + XMLEncodeText(engineer.mail) +
           "</EmailID><Language>" +
-          Escaped(languages->GetLanguageName(language_id.IsBlank() ? 0 : language_id.ToLong())) +
-          "</Language><Country>" + Escaped(engineer.country) + "</Country></SupportEngineer>";
+          XMLEncodeText(
+              languages->GetLanguageName(language_id.IsBlank() ? 0 : language_id.ToLong())) +
+          "</Language><Country>" + XMLEncodeText(engineer.country) + "</Country></SupportEngineer>";
     }
     document += "</SupportEngineers>";
     std::filesystem::create_directories(folder);
