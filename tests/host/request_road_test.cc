@@ -91,9 +91,8 @@ class RequestRoadTest : public DatabaseTest {
   // POSTs one operation and returns the parsed answer; a status other than 200 fails the test.
   json Post(std::string_view class_id, std::string_view operation, const json& args) {
     SetFixedTime(clock_);
-    auto response = client_->Post(
-        "/api/v1/" + std::string(class_id) + "/" + std::string(operation), args.dump(),
-        "application/json");
+    auto response = client_->Post("/api/v1/" + std::string(class_id) + "/" + std::string(operation),
+                                  args.dump(), "application/json");
     clock_ = clock_.AddSeconds(600);
     if (!response) {
       ADD_FAILURE() << operation << ": no response";
