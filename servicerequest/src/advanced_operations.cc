@@ -3,11 +3,6 @@
 #include "servicerequest/src/operations.h"
 
 namespace heliq::internal {
-namespace {
-
-std::unique_ptr<Question> NewQuestion() { return GetComponentAs<Question>(kQuestionClassId); }
-
-}  // namespace
 
 void AddAdvancedOperations() {
   const std::string id(kQuestionClassId);

@@ -7,34 +7,19 @@
 #include "servicerequest/src/operations.h"
 
 namespace heliq::internal {
-namespace {
-
-std::unique_ptr<Question> NewQuestion() { return GetComponentAs<Question>(kQuestionClassId); }
-
-// A row whose only argument is the details dictionary.
-void AddDetailsOperation(std::string name, void (Question::*operation)(const DictionaryPtr&),
-                         std::string summary) {
-  AddOperation({std::string(kQuestionClassId),
-                std::move(name),
-                {In("i_dictDetails", ParamKind::kDictionary)},
-                [operation](Dictionary& args) {
-                  (NewQuestion().get()->*operation)(args.Get("i_dictDetails").ToDictionary());
-                  return Variant();
-                },
-                std::move(summary)});
-}
-
-}  // namespace
 
 void AddClosingOperations() {
-  AddDetailsOperation("CloseQuestion", &Question::CloseQuestion,
-                      "Closes a request (180): archives it, deletes its reminder, logs it.");
-  AddDetailsOperation("CancelQuestion", &Question::CancelQuestion,
-                      "Cancels a request for the engineer (185): adds the time spent, lowers the "
-                      "queue size and the prospect's pending count, archives it, logs it.");
-  AddDetailsOperation("customerCancelSR", &Question::customerCancelSR,
-                      "Cancels a request for the customer (185): archives it, deletes the files "
-                      "nobody took over yet, logs it.");
+  AddQuestionDetailsOperation(
+      "CloseQuestion", &Question::CloseQuestion,
+      "Closes a request (180): archives it, deletes its reminder, logs it.");
+  AddQuestionDetailsOperation(
+      "CancelQuestion", &Question::CancelQuestion,
+      "Cancels a request for the engineer (185): adds the time spent, lowers the "
+      "queue size and the prospect's pending count, archives it, logs it.");
+  AddQuestionDetailsOperation(
+      "customerCancelSR", &Question::customerCancelSR,
+      "Cancels a request for the customer (185): archives it, deletes the files "
+      "nobody took over yet, logs it.");
   AddOperation({std::string(kQuestionClassId),
                 "TransferQuestions",
                 {In("i_odictQList", ParamKind::kDictionary), In("i_sRegUserID", ParamKind::kText),

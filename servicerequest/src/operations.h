@@ -2,10 +2,12 @@
 #ifndef HELIQ_SERVICEREQUEST_SRC_OPERATIONS_H_
 #define HELIQ_SERVICEREQUEST_SRC_OPERATIONS_H_
 
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "platform/operation_table.h"
+#include "servicerequest/question/question.h"
 
 namespace heliq::internal {
 
@@ -19,6 +21,13 @@ void AddClosingOperations();
 void AddAnswerOperations();
 void AddPublishingOperations();
 void AddAdvancedOperations();
+
+// A Question object created by its class identifier (inside the call's context).
+std::unique_ptr<Question> NewQuestion();
+// Adds a Question row whose only argument is the details dictionary `i_dictDetails`.
+void AddQuestionDetailsOperation(std::string name,
+                                 void (Question::*operation)(const DictionaryPtr&),
+                                 std::string summary);
 
 // Argument readers for invokers (arguments are already converted to their declared kinds).
 inline std::string ArgText(const Dictionary& args, std::string_view name) {

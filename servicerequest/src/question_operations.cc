@@ -3,11 +3,20 @@
 #include "servicerequest/src/operations.h"
 
 namespace heliq::internal {
-namespace {
-
 std::unique_ptr<Question> NewQuestion() { return GetComponentAs<Question>(kQuestionClassId); }
 
-}  // namespace
+void AddQuestionDetailsOperation(std::string name,
+                                 void (Question::*operation)(const DictionaryPtr&),
+                                 std::string summary) {
+  AddOperation({std::string(kQuestionClassId),
+                std::move(name),
+                {In("i_dictDetails", ParamKind::kDictionary)},
+                [operation](Dictionary& args) {
+                  (NewQuestion().get()->*operation)(args.Get("i_dictDetails").ToDictionary());
+                  return Variant();
+                },
+                std::move(summary)});
+}
 
 void AddQuestionOperations() {
   AddOperation({std::string(kQuestionClassId),
