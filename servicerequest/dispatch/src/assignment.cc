@@ -19,9 +19,14 @@
 #include "common/operation_frame.h"
 #include "common/transaction_log.h"
 #include "servicerequest/dispatch/dispatch.h"
+#include "servicerequest/src/details_readers.h"
 
 namespace heliq {
 namespace {
+
+using internal::LongOf;
+using internal::TextOf;
+using internal::Trim;
 
 constexpr std::string_view kAssignCceSource = "HlqServiceRequestMTS.Dispatch.assignQuestiontoCCE";
 constexpr std::string_view kAssignSceSource = "HlqServiceRequestMTS.Dispatch.assignQuestiontoSCE";
@@ -73,23 +78,6 @@ const Dictionary& Require(const DictionaryPtr& dictionary, std::string_view what
                    "no " + std::string(what) + " dictionary was given");
   }
   return *dictionary;
-}
-
-// Dictionary and field readers: an unset key reads as 0 or "", and so does null.
-int32_t LongOf(const Variant& value) { return value.IsNull() ? 0 : value.ToLong(); }
-int32_t LongOf(const Dictionary& details, std::string_view key) { return LongOf(details.Get(key)); }
-std::string TextOf(const Dictionary& details, std::string_view key) {
-  return details.Get(key).ToTextOrEmpty();
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
-    text.remove_suffix(1);
-  }
-  return text;
 }
 
 std::string UpperCase(std::string text) {

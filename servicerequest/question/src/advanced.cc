@@ -12,9 +12,12 @@
 #include "common/transaction_log.h"
 #include "servicerequest/dispatch/dispatch.h"
 #include "servicerequest/question/question.h"
+#include "servicerequest/src/details_readers.h"
 
 namespace heliq {
 namespace {
+
+using internal::LongOf;
 
 constexpr std::string_view kAssignSource = "HlqServiceRequestMTS.AssignToEngineer";
 constexpr std::string_view kAdvancedSource = "HlqServiceRequestMTS.Question.UpdateAdvancedDetails";
@@ -80,8 +83,6 @@ Variant ColumnValue(const AdvancedColumn& column, const Variant& value) {
   }
   return Variant();
 }
-
-int32_t LongOf(const Variant& value) { return value.IsNull() ? 0 : value.ToLong(); }
 
 // A request number of the assignment list: a whole number, or text holding one. Anything else
 // (empty, text that is no number, a fraction) ends the list.

@@ -20,9 +20,14 @@
 #include "servicerequest/dispatch/dispatch.h"
 #include "servicerequest/question/prospect.h"
 #include "servicerequest/question/question.h"
+#include "servicerequest/src/details_readers.h"
 
 namespace heliq {
 namespace {
+
+using internal::LongOf;
+using internal::TextOf;
+using internal::Trim;
 
 constexpr std::string_view kAnswerSource = "HlqServiceRequestMTS.Question.AnswerQuestion";
 constexpr std::string_view kConcludeSource = "HlqServiceRequestMTS.Question.ConcludeQuestion";
@@ -58,23 +63,6 @@ const Dictionary& Require(const DictionaryPtr& dictionary, std::string_view sour
                    "no details dictionary was given");
   }
   return *dictionary;
-}
-
-// Readers: an unset key or a null field reads as 0 or "".
-int32_t LongOf(const Variant& value) { return value.IsNull() ? 0 : value.ToLong(); }
-int32_t LongOf(const Dictionary& details, std::string_view key) { return LongOf(details.Get(key)); }
-std::string TextOf(const Dictionary& details, std::string_view key) {
-  return details.Get(key).ToTextOrEmpty();
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
-    text.remove_suffix(1);
-  }
-  return text;
 }
 
 // A text column copied from the details: an unset key or null stores null.

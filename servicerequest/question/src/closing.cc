@@ -23,9 +23,13 @@
 #include "servicerequest/dispatch/dispatch.h"
 #include "servicerequest/question/prospect.h"
 #include "servicerequest/question/question.h"
+#include "servicerequest/src/details_readers.h"
 
 namespace heliq {
 namespace {
+
+using internal::LongOf;
+using internal::TextOf;
 
 constexpr std::string_view kCloseSource = "HlqServiceRequestMTS.Question.CloseQuestion";
 constexpr std::string_view kCancelSource = "HlqServiceRequestMTS.Question.CancelQuestion";
@@ -89,13 +93,6 @@ const Dictionary& Require(const DictionaryPtr& dictionary, std::string_view sour
                    "no " + std::string(what) + " dictionary was given");
   }
   return *dictionary;
-}
-
-// Readers: an unset key or a null field reads as 0 or "".
-int32_t LongOf(const Variant& value) { return value.IsNull() ? 0 : value.ToLong(); }
-int32_t LongOf(const Dictionary& details, std::string_view key) { return LongOf(details.Get(key)); }
-std::string TextOf(const Dictionary& details, std::string_view key) {
-  return details.Get(key).ToTextOrEmpty();
 }
 
 bool IsFinalStatus(int32_t status) { return status >= 160 && status <= 185 && status % 5 == 0; }

@@ -1,4 +1,5 @@
 #include "servicerequest/question/prospect.h"
+#include "servicerequest/src/details_readers.h"
 
 #include <cmath>
 #include <random>
@@ -8,6 +9,8 @@
 
 namespace heliq {
 namespace {
+
+using internal::Trim;
 
 constexpr std::string_view kCreateSource = "HlqServiceRequestMTS.Prospect.CreateNewProspect";
 constexpr std::string_view kUpdateSource = "HlqServiceRequestMTS.Prospect.UpdateProspect";
@@ -23,12 +26,6 @@ constexpr std::string_view kUpdatePending =
     "WHERE PROSPECT_ID = (SELECT MIN(PROSPECT_ID) FROM PROSPECT WHERE EMAILID = ?) "
     "AND COALESCE(PENDINGQUESTIONS, 0) + CAST(? AS BIGINT) BETWEEN -2147483648 AND 2147483647";
 constexpr std::string_view kCountProspects = "SELECT COUNT(*) FROM PROSPECT WHERE EMAILID = ?";
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
 
 // The PIN is a credential of the prospect: it comes from the operating system's random source,
 // not from a generator reseeded from the clock, which anyone knowing the time could replay.
@@ -66,8 +63,8 @@ void Prospect::UpdateProspect(std::string_view email_id, std::string_view contac
     const Variant contact =
         Trim(contact_info).empty() ? Variant::Null() : Variant(std::string(contact_info));
     const int64_t changed = connection->Execute(
-        kUpdatePending, {Variant(delta_pending), Variant(now), contact, Variant(email_id),
-                         Variant(delta_pending)});
+        kUpdatePending,
+        {Variant(delta_pending), Variant(now), contact, Variant(email_id), Variant(delta_pending)});
     // No row changed: either the address is unknown (no error) or the count would leave 32 bits.
     if (changed == 0 && connection->QueryValue(kCountProspects, {Variant(email_id)}).ToLong() > 0) {
       throw ComError::Of(err::kOverflow);

@@ -8,6 +8,7 @@
 #include "common/transaction_log.h"
 #include "servicerequest/question/prospect.h"
 #include "servicerequest/question/question.h"
+#include "servicerequest/src/details_readers.h"
 
 namespace heliq {
 namespace {
@@ -26,7 +27,8 @@ constexpr std::string_view kSetObjectNumber = ",Q_OBJECTNR = ?";
 constexpr std::string_view kSetPartner = ",BP_NUMBER = ?";
 constexpr std::string_view kSetPriority = ",Q_PRIORITY = ?";
 constexpr std::string_view kSetReported = ",Q_REPORTED = ?";
-constexpr std::string_view kSetMk4Details = ",Q_PRODUCT = ?,Q_REPORTED = ?,Q_SITE = ?,OSVREQUESTED = ?";
+constexpr std::string_view kSetMk4Details =
+    ",Q_PRODUCT = ?,Q_REPORTED = ?,Q_SITE = ?,OSVREQUESTED = ?";
 constexpr std::string_view kSetPreferredStart = ",PREFSTARTDATE = ? ";
 constexpr std::string_view kWhereQuestion = " WHERE Q_ID = ?";
 
@@ -43,14 +45,8 @@ constexpr std::string_view kSelectRegistered =
 constexpr std::string_view kRegisteredStatus = "5";
 constexpr int32_t kCallCentre = 1;
 
-std::string Text(const Dictionary& details, std::string_view key) {
-  return details.Get(key).ToTextOrEmpty();
-}
-
-int32_t Long(const Dictionary& details, std::string_view key) {
-  const Variant value = details.Get(key);
-  return value.IsNull() ? 0 : value.ToLong();
-}
+using internal::LongOf;
+using internal::TextOf;
 
 bool Flag(const Dictionary& details, std::string_view key) {
   const Variant value = details.Get(key);
@@ -64,43 +60,43 @@ std::pair<std::string, Params> BuildRegistrationUpdate(const Dictionary& details
   std::string sql(kUpdateRegistered);
   Params params{Variant(now),
                 Variant(now),
-                Variant(Long(details, "CENTER")),
-                Variant(Long(details, "Q_PRODUCTCAT")),
-                Variant(Long(details, "PRODUCTID")),
-                Variant(Long(details, "Q_CATEGORY")),
-                Variant(Text(details, "Q_DESC")),
-                Variant(Text(details, "Q_TEXT")),
-                Variant(Text(details, "Q_ORIGINATOR")),
+                Variant(LongOf(details, "CENTER")),
+                Variant(LongOf(details, "Q_PRODUCTCAT")),
+                Variant(LongOf(details, "PRODUCTID")),
+                Variant(LongOf(details, "Q_CATEGORY")),
+                Variant(TextOf(details, "Q_DESC")),
+                Variant(TextOf(details, "Q_TEXT")),
+                Variant(TextOf(details, "Q_ORIGINATOR")),
                 Variant(prospect ? 1 : 0)};
   auto append = [&](std::string_view fragment, Variant value) {
     sql += fragment;
     params.push_back(std::move(value));
   };
-  if (prospect) append(kSetEmail, Variant(Text(details, "EMAILID")));
-  const int32_t generation = Long(details, "BACKOFFICEAPPLICATION");
+  if (prospect) append(kSetEmail, Variant(TextOf(details, "EMAILID")));
+  const int32_t generation = LongOf(details, "BACKOFFICEAPPLICATION");
   const bool has_priority = !details.Get("Q_PRIORITY").IsBlank();
   if (generation == kBackOfficeMk5 || generation == kBackOfficeMk6) {
-    append(kSetSiteAndObject, Variant(Text(details, "Q_SITE")));
-    params.push_back(Variant(Text(details, "Q_OBJECT")));
+    append(kSetSiteAndObject, Variant(TextOf(details, "Q_SITE")));
+    params.push_back(Variant(TextOf(details, "Q_OBJECT")));
     if (!details.Get("Q_OBJECTNR").IsBlank()) {
-      append(kSetObjectNumber, Variant(Text(details, "Q_OBJECTNR")));
+      append(kSetObjectNumber, Variant(TextOf(details, "Q_OBJECTNR")));
     }
-    append(kSetPartner, Variant(Text(details, "BP_NUMBER")));
-    if (has_priority) append(kSetPriority, Variant(Long(details, "Q_PRIORITY")));
-    append(kSetReported, Variant(Text(details, "Q_REPORTED")));
+    append(kSetPartner, Variant(TextOf(details, "BP_NUMBER")));
+    if (has_priority) append(kSetPriority, Variant(LongOf(details, "Q_PRIORITY")));
+    append(kSetReported, Variant(TextOf(details, "Q_REPORTED")));
   } else if (generation == kBackOfficeMk4 && !prospect) {
-    append(kSetPartner, Variant(Text(details, "BP_NUMBER")));
-    if (has_priority) append(kSetPriority, Variant(Long(details, "Q_PRIORITY")));
-    append(kSetMk4Details, Variant(Text(details, "Q_PRODUCT")));
-    params.push_back(Variant(Text(details, "Q_REPORTED")));
-    params.push_back(Variant(Text(details, "Q_SITE")));
-    params.push_back(Variant(std::abs(Long(details, "OSVREQUESTED"))));
+    append(kSetPartner, Variant(TextOf(details, "BP_NUMBER")));
+    if (has_priority) append(kSetPriority, Variant(LongOf(details, "Q_PRIORITY")));
+    append(kSetMk4Details, Variant(TextOf(details, "Q_PRODUCT")));
+    params.push_back(Variant(TextOf(details, "Q_REPORTED")));
+    params.push_back(Variant(TextOf(details, "Q_SITE")));
+    params.push_back(Variant(std::abs(LongOf(details, "OSVREQUESTED"))));
     if (!details.Get("PREFSTARTDATE").IsBlank()) {
       append(kSetPreferredStart, Variant(details.Get("PREFSTARTDATE").ToDate()));
     }
   }
   sql += kWhereQuestion;
-  params.push_back(Variant(Long(details, "Q_ID")));
+  params.push_back(Variant(LongOf(details, "Q_ID")));
   return {std::move(sql), std::move(params)};
 }
 
@@ -109,16 +105,16 @@ std::pair<std::string, Params> BuildRegistrationUpdate(const Dictionary& details
 void Question::RegisterQuestion(const DictionaryPtr& details_ptr) {
   RunOperation(kRegisterSource, [&] {
     const Dictionary& details = *details_ptr;
-    const int32_t question_id = Long(details, "Q_ID");
+    const int32_t question_id = LongOf(details, "Q_ID");
     if (question_id == 0) return;
     const DateTime now = GetCurrentDateTime();
 
     if (Flag(details, "PROSPECT")) {
       auto prospect = CreateObjectAs<Prospect>(kProspectClassId);
       if (Flag(details, "NewProspect")) {
-        prospect->CreateNewProspect(Text(details, "EMAILID"), Text(details, "INFORMATION"), "");
+        prospect->CreateNewProspect(TextOf(details, "EMAILID"), TextOf(details, "INFORMATION"), "");
       } else {
-        prospect->UpdateProspect(Text(details, "EMAILID"), Text(details, "INFORMATION"), 1);
+        prospect->UpdateProspect(TextOf(details, "EMAILID"), TextOf(details, "INFORMATION"), 1);
       }
     }
 
@@ -130,9 +126,9 @@ void Question::RegisterQuestion(const DictionaryPtr& details_ptr) {
       connection->Execute(kInsertReminder,
                           {Variant(question_id), Variant(kRegisteredStatus), Variant(now)});
     }
-    const int32_t transaction_id = CreateTransactionLog(
-        question_id, Text(details, "T_NAME"), kRegisteredStatus, kCallCentre, now,
-        Text(details, "T_COMMENT"), Text(details, "USERCOMMENT"), 0);
+    const int32_t transaction_id =
+        CreateTransactionLog(question_id, TextOf(details, "T_NAME"), kRegisteredStatus, kCallCentre,
+                             now, TextOf(details, "T_COMMENT"), TextOf(details, "USERCOMMENT"), 0);
     CreateObjectAs<FileHandling>(kFileHandlingClassId)
         ->HandleTransactionFiles(question_id, kFilesCustomerAction, transaction_id);
     CommitContext();

@@ -18,9 +18,13 @@
 #include "common/operation_frame.h"
 #include "common/transaction_log.h"
 #include "servicerequest/question/question.h"
+#include "servicerequest/src/details_readers.h"
 
 namespace heliq {
 namespace {
+
+using internal::LongOf;
+using internal::TextOf;
 
 constexpr std::string_view kTakeInHandSource = "HlqServiceRequestMTS.Question.TakeInHand";
 constexpr std::string_view kSetToWaitingSource = "HlqServiceRequestMTS.Question.SetToWaiting";
@@ -65,13 +69,6 @@ const Dictionary& Require(const DictionaryPtr& details, std::string_view source)
                    "no details dictionary was given");
   }
   return *details;
-}
-
-// Readers: an unset key and null read as 0 or "".
-int32_t LongOf(const Variant& value) { return value.IsNull() ? 0 : value.ToLong(); }
-int32_t LongOf(const Dictionary& details, std::string_view key) { return LongOf(details.Get(key)); }
-std::string TextOf(const Dictionary& details, std::string_view key) {
-  return details.Get(key).ToTextOrEmpty();
 }
 
 // An updatable QUESTIONS row of the request; the key is fixed since the selects do not return it.
