@@ -31,6 +31,8 @@ inline constexpr int32_t kBackOfficeRefused = 1099;
 inline constexpr int32_t kBadRequest = 1100;
 // The caller is not allowed to call (missing or wrong token).
 inline constexpr int32_t kUnauthorized = 1101;
+// A mail could not be handed to the mail server.
+inline constexpr int32_t kMailNotSent = 1102;
 // Database provider errors (numbers as the data-access layer reports them).
 inline constexpr int32_t kDbError = -2147467259;       // 0x80004005 unspecified failure
 inline constexpr int32_t kDbSyntax = -2147217900;      // 0x80040E14 statement failed

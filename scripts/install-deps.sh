@@ -19,6 +19,10 @@ packages=(
   libcurl4-openssl-dev
   # XML parser the tests read the engineer-list files with
   libxml2-dev
+  # desktop administration utility (Qt 6 Widgets); Xvfb for its screenshots
+  qt6-base-dev xvfb xauth
+  # clang with libFuzzer for the fuzz targets
+  clang libclang-rt-14-dev
   # loopback SMTP server for the mail tests
   python3-aiosmtpd
   curl ca-certificates

@@ -13,6 +13,7 @@
 #include "platform/log.h"
 #include "platform/operation_table.h"
 #include "portal/portal_components.h"
+#include "serviceprocess/service_process_library.h"
 #include "servicerequest/service_request_library.h"
 
 namespace heliq {
@@ -34,6 +35,7 @@ constexpr StatusRule kStatusTable[] = {
     {err::kDbRowChanged, 409},
     {err::kDbConstraint, 409},
     {err::kBackOfficeRefused, 502},
+    {err::kMailNotSent, 502},
     {err::kCannotCreateComponent, 503},
     {err::kDbConnection, 503},
 };
@@ -75,6 +77,7 @@ void InitializeSystem() {
     RegisterLogComponent();
     RegisterPortalComponents();
     RegisterServiceRequestLibrary();
+    RegisterServiceProcessLibrary();
   });
 }
 
