@@ -7,8 +7,8 @@
 //   "smtp":  sent through libcurl to smtp_host:smtp_port, with STARTTLS when smtp_starttls is
 //            true and a login when smtp_user is set (password from smtp_password or the
 //            environment variable HELIQ_SMTP_PASSWORD).
-// The body is sent as text/plain; charset=utf-8 with CR LF line ends; headers that carry
-// non-ASCII text are encoded as RFC 2047 words.
+// The body is sent as text/plain; charset=utf-8 with CR LF line ends (multipart/mixed when there
+// are attachments); headers that carry non-ASCII text are encoded as RFC 2047 words.
 //
 // Failures: SendMail throws ComError (err::kPathFileAccess when the pickup folder cannot be
 // written, err::kMailNotSent when the SMTP server refuses or cannot be reached; the description
@@ -23,12 +23,19 @@
 
 namespace heliq {
 
+struct MailAttachment {
+  std::string file_name;     // name shown to the recipient (no folders)
+  std::string content_type;  // e.g. "application/vnd.ms-excel"
+  std::string content;       // the bytes, sent base64-encoded
+};
+
 struct MailMessage {
   std::string from;
   std::vector<std::string> to;
   std::vector<std::string> cc;
   std::string subject;
   std::string body;  // plain text; bare LF or CR LF line ends are both accepted
+  std::vector<MailAttachment> attachments;  // none: a single text/plain part
 };
 
 // Sends `message` with the transport the configuration names.
