@@ -192,6 +192,35 @@ bool HoldsMessage(const Variant& error) noexcept {
   }
 }
 
+// The back office refused the call: a request it would have moved to the support centre goes
+// back to the call centre as registered (when `back_to_call_centre`), the message's quotes become
+// double quotes (the caller shows `error`), and one log row records the refusal with the status
+// and centre the request keeps.
+void RecordRefusal(Recordset& row, const Dictionary& details, int32_t question_id,
+                   const DateTime& now, bool back_to_call_centre, Variant& error) {
+  if (back_to_call_centre && LongOf(row.Field("CENTER")) == kSupportCentre) {
+    row.SetField("Q_STATUS", Variant(kRegistered));
+    row.SetField("CENTER", Variant(kCallCentre));
+  }
+  const std::string message = QuotesToDoubleQuotes(error.ToTextOrEmpty());
+  error = Variant(message);
+  CreateTransactionLog(question_id, TextOf(details, "T_NAME"),
+                       std::to_string(row.Field("Q_STATUS").ToLong()),
+                       LongOf(row.Field("CENTER")), now, RefusalComment(message),
+                       TextOf(details, "USERCOMMENT"), 0);
+}
+
+// The request follows the call the back office opened: support centre, call number, call type
+// (Mk5 only) and the call's stamp.
+void WriteCallColumns(Recordset& row, const Dictionary& call_result, int32_t backend) {
+  row.SetField("CENTER", Variant(kSupportCentre));
+  row.SetField("Q_CALL", Variant(call_result.Get("CALLNUMBER").ToTextOrEmpty()));
+  if (backend == kBackOfficeMk5) {
+    row.SetField("Q_CALLTYPE", Variant(call_result.Get("CALLTYPE").ToTextOrEmpty()));
+  }
+  row.SetField("LASTTRANSTIME", StampOf(call_result.Get("LASTTRANSTIME")));
+}
+
 }  // namespace
 
 void Dispatch::assignQuestiontoCCE(const DictionaryPtr& details_ptr) {
@@ -280,29 +309,13 @@ std::string Dispatch::assignQuestiontoSCE(const DictionaryPtr& details_ptr,
     }
     WriteCategories(*row, a);
     if (refused) {
-      // An automatic dispatch the back office refused goes back to the call centre.
-      if (automatic && LongOf(row->Field("CENTER")) == kSupportCentre) {
-        row->SetField("Q_STATUS", Variant(kRegistered));
-        row->SetField("CENTER", Variant(kCallCentre));
-      }
-      const std::string message = QuotesToDoubleQuotes(error.ToTextOrEmpty());
-      error = Variant(message);
-      CreateTransactionLog(a.question_id, TextOf(details, "T_NAME"),
-                           std::to_string(row->Field("Q_STATUS").ToLong()),
-                           LongOf(row->Field("CENTER")), now, RefusalComment(message),
-                           TextOf(details, "USERCOMMENT"), 0);
+      // Only an automatic dispatch goes back to the call centre.
+      RecordRefusal(*row, details, a.question_id, now, automatic, error);
     } else {
       row->SetField("D_DIRECT_TO", Variant(a.login));
       row->SetField("Q_STATUS", Variant(kAssigned));
       row->SetField("LASTTRANSTIME", StampOf(details.Get("LASTTRANSTIME")));
-      if (automatic) {
-        row->SetField("CENTER", Variant(kSupportCentre));
-        row->SetField("Q_CALL", Variant(call_result->Get("CALLNUMBER").ToTextOrEmpty()));
-        if (backend == kBackOfficeMk5) {
-          row->SetField("Q_CALLTYPE", Variant(call_result->Get("CALLTYPE").ToTextOrEmpty()));
-        }
-        row->SetField("LASTTRANSTIME", StampOf(call_result->Get("LASTTRANSTIME")));
-      }
+      if (automatic) WriteCallColumns(*row, *call_result, backend);
     }
     row->Update();
     // The timer restarts as for an assignment even when the back office refused.
@@ -349,24 +362,10 @@ std::string Dispatch::AssignQuestionToSCQueue(const DictionaryPtr& details_ptr, 
     }
     WriteCategories(*row, a);
     if (refused) {
-      if (LongOf(row->Field("CENTER")) == kSupportCentre) {
-        row->SetField("Q_STATUS", Variant(kRegistered));
-        row->SetField("CENTER", Variant(kCallCentre));
-      }
-      const std::string message = QuotesToDoubleQuotes(error.ToTextOrEmpty());
-      error = Variant(message);
-      CreateTransactionLog(a.question_id, TextOf(details, "T_NAME"),
-                           std::to_string(row->Field("Q_STATUS").ToLong()),
-                           LongOf(row->Field("CENTER")), now, RefusalComment(message),
-                           TextOf(details, "USERCOMMENT"), 0);
+      RecordRefusal(*row, details, a.question_id, now, /*back_to_call_centre=*/true, error);
     } else {
       row->SetField("Q_STATUS", Variant(kRegistered));
-      row->SetField("CENTER", Variant(kSupportCentre));
-      row->SetField("Q_CALL", Variant(call_result->Get("CALLNUMBER").ToTextOrEmpty()));
-      if (backend == kBackOfficeMk5) {
-        row->SetField("Q_CALLTYPE", Variant(call_result->Get("CALLTYPE").ToTextOrEmpty()));
-      }
-      row->SetField("LASTTRANSTIME", StampOf(call_result->Get("LASTTRANSTIME")));
+      WriteCallColumns(*row, *call_result, backend);
     }
     // Time is booked only when the back office said nothing at all: a message of blanks is no
     // refusal, yet books no time either.

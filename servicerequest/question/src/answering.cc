@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -142,6 +143,50 @@ void RaiseExperience(int32_t question_id, int32_t center) {
   }
 }
 
+// Conclusion and acceptance differ only in their row select, status, the columns they set
+// besides the status, and whether a blank prospect address counts as none.
+struct CustomerVerdict {
+  std::string_view select;
+  int32_t status;
+  bool trim_address;
+};
+
+// The customer's verdict on an answer: the row takes the status (and what `set_columns` sets),
+// the engineer's experience rises, the reminder goes, a prospect has one request fewer pending,
+// one log row. A request number of 0 or without a row: nothing happens.
+void RecordVerdict(
+    Question& question, const Dictionary& details, const CustomerVerdict& verdict,
+    const std::function<void(const Dictionary&, const DateTime&, Recordset&)>& set_columns) {
+  const int32_t question_id = LongOf(details, "Q_ID");
+  if (question_id == 0) return;
+  const DateTime now = GetCurrentDateTime();
+
+  auto connection = GetHeliqConnection();
+  auto row = OpenRequestRow(*connection, verdict.select, question_id);
+  if (row->eof()) {
+    CloseRecordset(row);
+    CloseConnection(connection);
+    return;
+  }
+  const int32_t center = LongOf(row->Field("CENTER"));
+  row->SetField("Q_STATUS", Variant(verdict.status));
+  set_columns(details, now, *row);
+  const std::string email = ProspectAddress(*row);
+  CopyStamp(details, *row);
+  row->Update();
+  CloseRecordset(row);
+
+  RaiseExperience(question_id, center);
+  question.DeleteReminder(question_id);
+  const bool has_address = verdict.trim_address ? !Trim(email).empty() : !email.empty();
+  if (has_address) CreateObjectAs<Prospect>(kProspectClassId)->UpdateProspect(email, "", -1);
+  CreateTransactionLog(question_id, TextOf(details, "T_NAME"), std::to_string(verdict.status),
+                       center, now, TextOf(details, "T_COMMENT"), TextOf(details, "USERCOMMENT"),
+                       0);
+  CommitContext();
+  CloseConnection(connection);
+}
+
 }  // namespace
 
 void Question::AnswerQuestion(const DictionaryPtr& details_ptr) {
@@ -207,69 +252,21 @@ void Question::AnswerQuestion(const DictionaryPtr& details_ptr) {
 
 void Question::ConcludeQuestion(const DictionaryPtr& details_ptr) {
   RunOperation(kConcludeSource, [&] {
-    const Dictionary& details = Require(details_ptr, kConcludeSource);
-    const int32_t question_id = LongOf(details, "Q_ID");
-    if (question_id == 0) return;
-    const DateTime now = GetCurrentDateTime();
-
-    auto connection = GetHeliqConnection();
-    auto row = OpenRequestRow(*connection, kSelectForConclude, question_id);
-    if (row->eof()) {
-      CloseRecordset(row);
-      CloseConnection(connection);
-      return;
-    }
-    const int32_t center = LongOf(row->Field("CENTER"));
-    row->SetField("Q_STATUS", Variant(kConcluded));
-    CopyCategories(details, *row);
-    const std::string email = ProspectAddress(*row);
-    CopyStamp(details, *row);
-    row->Update();
-    CloseRecordset(row);
-
-    RaiseExperience(question_id, center);
-    DeleteReminder(question_id);
-    if (!email.empty()) {
-      CreateObjectAs<Prospect>(kProspectClassId)->UpdateProspect(email, "", -1);
-    }
-    CreateTransactionLog(question_id, TextOf(details, "T_NAME"), std::to_string(kConcluded), center,
-                         now, TextOf(details, "T_COMMENT"), TextOf(details, "USERCOMMENT"), 0);
-    CommitContext();
-    CloseConnection(connection);
+    const CustomerVerdict conclude{kSelectForConclude, kConcluded, /*trim_address=*/false};
+    RecordVerdict(*this, Require(details_ptr, kConcludeSource), conclude,
+                  [](const Dictionary& details, const DateTime&, Recordset& row) {
+                    CopyCategories(details, row);
+                  });
   });
 }
 
 void Question::AcceptQuestion(const DictionaryPtr& details_ptr) {
   RunOperation(kAcceptSource, [&] {
-    const Dictionary& details = Require(details_ptr, kAcceptSource);
-    const int32_t question_id = LongOf(details, "Q_ID");
-    if (question_id == 0) return;
-    const DateTime now = GetCurrentDateTime();
-
-    auto connection = GetHeliqConnection();
-    auto row = OpenRequestRow(*connection, kSelectForAccept, question_id);
-    if (row->eof()) {
-      CloseRecordset(row);
-      CloseConnection(connection);
-      return;
-    }
-    const int32_t center = LongOf(row->Field("CENTER"));
-    row->SetField("Q_STATUS", Variant(kAccepted));
-    row->SetField("Q_DATE", Variant(now));
-    const std::string email = ProspectAddress(*row);
-    CopyStamp(details, *row);
-    row->Update();
-    CloseRecordset(row);
-
-    RaiseExperience(question_id, center);
-    DeleteReminder(question_id);
-    if (!Trim(email).empty()) {
-      CreateObjectAs<Prospect>(kProspectClassId)->UpdateProspect(email, "", -1);
-    }
-    CreateTransactionLog(question_id, TextOf(details, "T_NAME"), std::to_string(kAccepted), center,
-                         now, TextOf(details, "T_COMMENT"), TextOf(details, "USERCOMMENT"), 0);
-    CommitContext();
-    CloseConnection(connection);
+    const CustomerVerdict accept{kSelectForAccept, kAccepted, /*trim_address=*/true};
+    RecordVerdict(*this, Require(details_ptr, kAcceptSource), accept,
+                  [](const Dictionary&, const DateTime& now, Recordset& row) {
+                    row.SetField("Q_DATE", Variant(now));
+                  });
   });
 }
 
