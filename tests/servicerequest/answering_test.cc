@@ -14,13 +14,11 @@
 #include "platform/operation_table.h"
 #include "servicerequest/dispatch/dispatch.h"
 #include "servicerequest/question/question.h"
-#include "tests/support/database_fixture.h"
-#include "tests/support/fake_file_handling.h"
+#include "tests/support/request_fixture.h"
 
 namespace heliq {
 namespace {
 
-using testing::DatabaseTest;
 using testing::kTestNow;
 
 constexpr DateTime kEarlier{2008, 12, 20, 10, 0, 0};
@@ -34,12 +32,11 @@ class FailingDispatch : public Dispatch {
   }
 };
 
-class AnsweringTest : public DatabaseTest {
+class AnsweringTest : public testing::RequestTest {
  protected:
   void SetUp() override {
-    DatabaseTest::SetUp();
+    RequestTest::SetUp();
     if (IsSkipped()) return;
-    files_ = std::make_unique<testing::ScopedFakeFileHandling>();
     SetReminderTime("1.5");
     for (const char* table : {"CCEDISRULE", "SCEDISRULE"}) {
       Exec(std::string("insert into ") + table +
@@ -49,10 +46,6 @@ class AnsweringTest : public DatabaseTest {
         "insert into PROSPECT (EMAILID, PIN, LASTVISITEDTIME, PENDINGQUESTIONS) "
         "values ('p@example.com', 1234, ?, 5)",
         {Variant(kEarlier)});
-  }
-  void TearDown() override {
-    files_.reset();
-    DatabaseTest::TearDown();
   }
 
   void SetReminderTime(const std::string& hours) {
@@ -101,24 +94,6 @@ class AnsweringTest : public DatabaseTest {
   Variant Field(int32_t id, const std::string& column) {
     return Value("select " + column + " from QUESTIONS where Q_ID = ?", {Variant(id)});
   }
-  std::vector<std::vector<Variant>> Log(int32_t id) {
-    return Rows(
-               "select T_STATUS, CENTER, T_NAME, T_COMMENT, USERCOMMENT, TIMESPENT, T_DATE, T_ID "
-               "from TRANSACTIONS where Q_ID = ? order by T_ID",
-               {Variant(id)})
-        .rows;
-  }
-  template <typename F>
-  ComError Failure(F&& body) {
-    try {
-      RunUnitOfWork(body);
-    } catch (const ComError& e) {
-      return e;
-    }
-    return ComError(0, "", "");
-  }
-
-  std::unique_ptr<testing::ScopedFakeFileHandling> files_;
 };
 
 TEST_P(AnsweringTest, AnswerWritesTextsArmsReminderCountsOnceAndHandsFilesOver) {

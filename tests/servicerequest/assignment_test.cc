@@ -11,14 +11,12 @@
 #include "portal/backoffice/backoffice_simulator.h"
 #include "portal/directory/directory_store.h"
 #include "servicerequest/dispatch/dispatch.h"
-#include "tests/support/database_fixture.h"
 #include "tests/support/fake_backoffice.h"
-#include "tests/support/fake_file_handling.h"
+#include "tests/support/request_fixture.h"
 
 namespace heliq {
 namespace {
 
-using testing::DatabaseTest;
 using testing::kTestNow;
 
 // Opens the private steps that automatic dispatching calls.
@@ -28,17 +26,11 @@ class TestDispatch : public Dispatch {
   using Dispatch::UpdateTransactionLog;
 };
 
-class AssignmentTest : public DatabaseTest {
+class AssignmentTest : public testing::RequestTest {
  protected:
-  void SetUp() override {
-    DatabaseTest::SetUp();
-    if (IsSkipped()) return;
-    files_ = std::make_unique<testing::ScopedFakeFileHandling>();
-  }
   void TearDown() override {
     backoffice_.reset();
-    files_.reset();
-    DatabaseTest::TearDown();
+    RequestTest::TearDown();
   }
 
   // The recording back office; the simulated one answers until this is first asked for.
@@ -127,7 +119,6 @@ class AssignmentTest : public DatabaseTest {
     bo.SetResult("WARRANTYEXPDATE", Variant("2010-01-01"));
   }
 
-  std::unique_ptr<testing::ScopedFakeFileHandling> files_;
   std::unique_ptr<testing::ScopedFakeBackOffice> backoffice_;
 };
 

@@ -13,24 +13,21 @@
 #include "platform/object_context.h"
 #include "platform/operation_table.h"
 #include "servicerequest/question/question.h"
-#include "tests/support/database_fixture.h"
-#include "tests/support/fake_file_handling.h"
+#include "tests/support/request_fixture.h"
 
 namespace heliq {
 namespace {
 
-using testing::DatabaseTest;
 using testing::kTestNow;
 
 constexpr DateTime kRegisteredAt{2008, 12, 1, 9, 30, 0};
 constexpr DateTime kEarlier{2008, 12, 20, 10, 0, 0};
 
-class ClosingTest : public DatabaseTest {
+class ClosingTest : public testing::RequestTest {
  protected:
   void SetUp() override {
-    DatabaseTest::SetUp();
+    RequestTest::SetUp();
     if (IsSkipped()) return;
-    files_ = std::make_unique<testing::ScopedFakeFileHandling>();
     Exec(
         "insert into PARAMETERS (PARAM_NAME, PARAM_VALUE) values ('DataFileRelativePath', "
         "'data\\files\\')");
@@ -40,10 +37,6 @@ class ClosingTest : public DatabaseTest {
         "insert into PROSPECT (EMAILID, PIN, LASTVISITEDTIME, PENDINGQUESTIONS) "
         "values ('p@example.com', 1234, ?, 5)",
         {Variant(kEarlier)});
-  }
-  void TearDown() override {
-    files_.reset();
-    DatabaseTest::TearDown();
   }
 
   void AddRule(const std::string& table, const std::string& login) {
@@ -57,8 +50,7 @@ class ClosingTest : public DatabaseTest {
         "insert into QUESTIONS (Q_ID, Q_STATUS, CENTER, D_DIRECT_TO, PROSPECT, EMAILID, "
         "Q_ORIGINATOR, TOTALTIMESPENT) values (?, ?, ?, 'alice', ?, ?, 'cust', 10)",
         {Variant(id), Variant(status), Variant(center), prospect, email});
-    Exec("insert into REMINDER (Q_ID, R_STATUS, T1_DATE) values (?, ?, ?)",
-         {Variant(id), Variant(std::to_string(status)), Variant(kEarlier)});
+    AddReminder(id, status, kEarlier);
   }
   DictionaryPtr Details(int32_t id) {
     auto d = Dictionary::Create();
@@ -72,26 +64,6 @@ class ClosingTest : public DatabaseTest {
     return Value("select QUEUESIZE from " + table + " where LOGIN = 'alice'");
   }
   Variant Pending() { return Value("select PENDINGQUESTIONS from PROSPECT"); }
-  // T_STATUS, CENTER, T_NAME, T_COMMENT, USERCOMMENT, TIMESPENT, T_DATE, T_ID of the log rows.
-  std::vector<std::vector<Variant>> Log(int32_t id) {
-    return Rows(
-               "select T_STATUS, CENTER, T_NAME, T_COMMENT, USERCOMMENT, TIMESPENT, T_DATE, T_ID "
-               "from TRANSACTIONS where Q_ID = ? order by T_ID",
-               {Variant(id)})
-        .rows;
-  }
-  // Runs `body` in a unit of work and returns the error it raised (number 0 when none).
-  template <typename F>
-  ComError Failure(F&& body) {
-    try {
-      RunUnitOfWork(body);
-    } catch (const ComError& e) {
-      return e;
-    }
-    return ComError(0, "", "");
-  }
-
-  std::unique_ptr<testing::ScopedFakeFileHandling> files_;
 };
 
 TEST_P(ClosingTest, CloseArchivesEveryNonNullColumnIntactAndLogsFromTheArchive) {

@@ -11,13 +11,10 @@
 #include "platform/object_context.h"
 #include "portal/directory/directory_store.h"
 #include "servicerequest/dispatch/dispatch.h"
-#include "tests/support/database_fixture.h"
-#include "tests/support/fake_file_handling.h"
+#include "tests/support/request_fixture.h"
 
 namespace heliq {
 namespace {
-
-using testing::DatabaseTest;
 
 // Exposes the dispatch's candidate table and engineer list.
 class InspectableDispatch : public Dispatch {
@@ -42,14 +39,14 @@ struct EngineerList {
   std::vector<std::string> first_names;
 };
 
-class DispatchTest : public DatabaseTest {
+class DispatchTest : public testing::RequestTest {
  protected:
   void SetUp() override {
-    DatabaseTest::SetUp();
+    RequestTest::SetUp();
     if (IsSkipped()) return;
-    files_ = std::make_unique<testing::ScopedFakeFileHandling>();
-    Exec("insert into PARAMETERS (PARAM_NAME, PARAM_VALUE) values ('DataFileRelativePath', "
-         "'data\\files/')");
+    Exec(
+        "insert into PARAMETERS (PARAM_NAME, PARAM_VALUE) values ('DataFileRelativePath', "
+        "'data\\files/')");
     SetManualDispatching("True");
     // Weights are powers of two so a score tells which criteria matched.
     for (int id = 1; id <= 7; ++id) {
@@ -60,10 +57,6 @@ class DispatchTest : public DatabaseTest {
     }
     AddUser("cust", {}, "12", "US", "1033", "3");
   }
-  void TearDown() override {
-    files_.reset();
-    DatabaseTest::TearDown();
-  }
 
   void SetManualDispatching(const std::string& value) {
     Exec("delete from PARAMETERS where PARAM_NAME = 'Manual_Dispatching'");
@@ -72,8 +65,8 @@ class DispatchTest : public DatabaseTest {
   }
 
   void AddUser(const std::string& login, std::vector<int32_t> roles, std::string bp = "",
-               std::string country = "", std::string language = "1033",
-               std::string regset = "", std::string given = "Given", std::string sn = "Name") {
+               std::string country = "", std::string language = "1033", std::string regset = "",
+               std::string given = "Given", std::string sn = "Name") {
     DirectoryUser user;
     user.login = login;
     user.given_name = given;
@@ -127,8 +120,8 @@ class DispatchTest : public DatabaseTest {
     EXPECT_GE(bytes.size(), 2u);
     EXPECT_EQ(static_cast<unsigned char>(bytes[0]), 0xFF);
     EXPECT_EQ(static_cast<unsigned char>(bytes[1]), 0xFE);
-    xmlDocPtr doc = xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), "list.xml",
-                                  nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR);
+    xmlDocPtr doc = xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), "list.xml", nullptr,
+                                  XML_PARSE_NONET | XML_PARSE_NOERROR);
     EngineerList list;
     if (doc == nullptr) {
       ADD_FAILURE() << "engineer list is not well-formed XML";
@@ -158,20 +151,23 @@ class DispatchTest : public DatabaseTest {
     xmlFreeDoc(doc);
     return list;
   }
-
-  std::unique_ptr<testing::ScopedFakeFileHandling> files_;
 };
 
 TEST_P(DispatchTest, ListCriteriaMatchOnlySemicolonEnclosedValues) {
   AddUser("e1", {32});
   AddUser("e2", {32});
   AddRule("CCEDISRULE", "e1",
-          {{"BUSPART", Variant(";112;1;")}, {"COUNTRY", Variant(";US;")},
-           {"LANGUAGE", Variant(";1033;")}, {"PRODCAT", Variant(";5;")},
-           {"QUESCAT", Variant("6")}, {"REGSET", Variant(";3;")}});
+          {{"BUSPART", Variant(";112;1;")},
+           {"COUNTRY", Variant(";US;")},
+           {"LANGUAGE", Variant(";1033;")},
+           {"PRODCAT", Variant(";5;")},
+           {"QUESCAT", Variant("6")},
+           {"REGSET", Variant(";3;")}});
   AddRule("CCEDISRULE", "e2",
-          {{"BUSPART", Variant(";12;")}, {"COUNTRY", Variant(";us;")},
-           {"LANGUAGE", Variant(";10331;")}, {"PRODCAT", Variant(";;")},
+          {{"BUSPART", Variant(";12;")},
+           {"COUNTRY", Variant(";us;")},
+           {"LANGUAGE", Variant(";10331;")},
+           {"PRODCAT", Variant(";;")},
            {"QUESCAT", Variant(";6;")}});
   RegisteredRequest(1);
   InspectableDispatch dispatch;
@@ -208,8 +204,7 @@ TEST_P(DispatchTest, WeightsCountByPositionAndMissingOnesWeighNothing) {
   Exec("insert into CCEDISWEIGHT (ID, WEIGHT) values (100, 7), (200, 2.5)");
   AddUser("e1", {32});
   AddRule("CCEDISRULE", "e1",
-          {{"BUSPART", Variant(";12;")}, {"COUNTRY", Variant(";US;")},
-           {"REGSET", Variant(";3;")}});
+          {{"BUSPART", Variant(";12;")}, {"COUNTRY", Variant(";US;")}, {"REGSET", Variant(";3;")}});
   RegisteredRequest(1);
   InspectableDispatch dispatch;
   DispatchCc(dispatch, 1, false);
@@ -226,8 +221,7 @@ TEST_P(DispatchTest, AnEighthWeightRowFailsTheDispatchAndWritesNothing) {
     DispatchCc(dispatch, 1, true);
     FAIL();
   } catch (const ComError& e) {
-    EXPECT_NE(e.description().find("HlqServiceRequestMTS.Dispatch.DispatchHDS"),
-              std::string::npos);
+    EXPECT_NE(e.description().find("HlqServiceRequestMTS.Dispatch.DispatchHDS"), std::string::npos);
   }
   EXPECT_EQ(Value("select Q_STATUS from QUESTIONS"), Variant(5));
   EXPECT_EQ(Count("TRANSACTIONS"), 0);
@@ -259,8 +253,7 @@ TEST_P(DispatchTest, ManualListRanksBestFirstWithTheAutomaticTieBreak) {
 }
 
 TEST_P(DispatchTest, EngineerListIsWellFormedWhateverTheNamesHold) {
-  AddUser("o'brien&<x>", {36}, "", "IE", "1033", "", "Ann & \"Bo\"",
-          "<Surname-that-is-very-long>");
+  AddUser("o'brien&<x>", {36}, "", "IE", "1033", "", "Ann & \"Bo\"", "<Surname-that-is-very-long>");
   SetManualDispatching("0");
   RegisteredRequest(1);
   InspectableDispatch dispatch;

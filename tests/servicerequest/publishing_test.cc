@@ -9,13 +9,11 @@
 #include "platform/object_context.h"
 #include "platform/operation_table.h"
 #include "servicerequest/question/question.h"
-#include "tests/support/database_fixture.h"
-#include "tests/support/fake_file_handling.h"
+#include "tests/support/request_fixture.h"
 
 namespace heliq {
 namespace {
 
-using testing::DatabaseTest;
 using testing::kTestNow;
 
 // A catalogue that refuses every entry.
@@ -28,18 +26,8 @@ class RefusingCatalogue : public FaqCatalogue {
   }
 };
 
-class PublishingTest : public DatabaseTest {
+class PublishingTest : public testing::RequestTest {
  protected:
-  void SetUp() override {
-    DatabaseTest::SetUp();
-    if (IsSkipped()) return;
-    files_ = std::make_unique<testing::ScopedFakeFileHandling>();
-  }
-  void TearDown() override {
-    files_.reset();
-    DatabaseTest::TearDown();
-  }
-
   void AddAnswered(int32_t id, int32_t center = 2) {
     Exec(
         "insert into QUESTIONS (Q_ID, Q_STATUS, CENTER, Q_CATEGORY, Q_PRODUCTCAT, PRODUCTID, "
@@ -74,8 +62,6 @@ class PublishingTest : public DatabaseTest {
     RunUnitOfWork([&] { faq = Question().PublishQuestion(details); });
     return faq;
   }
-
-  std::unique_ptr<testing::ScopedFakeFileHandling> files_;
 };
 
 TEST_P(PublishingTest, MarkingStoresClassificationAndLinkLogsAndMarksFiles) {

@@ -5,27 +5,15 @@
 #include "platform/object_context.h"
 #include "platform/operation_table.h"
 #include "servicerequest/question/question.h"
-#include "tests/support/database_fixture.h"
-#include "tests/support/fake_file_handling.h"
+#include "tests/support/request_fixture.h"
 
 namespace heliq {
 namespace {
 
-using testing::DatabaseTest;
 using testing::kTestNow;
 
-class RegistrationTest : public DatabaseTest {
+class RegistrationTest : public testing::RequestTest {
  protected:
-  void SetUp() override {
-    DatabaseTest::SetUp();
-    if (IsSkipped()) return;
-    files_ = std::make_unique<testing::ScopedFakeFileHandling>();
-  }
-  void TearDown() override {
-    files_.reset();
-    DatabaseTest::TearDown();
-  }
-
   // A row as the front end prepares it.
   void PrepareRow(int32_t id, const std::string& objectnr = "ON-OLD", Variant priority = 7) {
     Exec("insert into QUESTIONS (Q_ID, Q_STATUS, Q_OBJECTNR, Q_PRIORITY) values (?, 0, ?, ?)",
@@ -51,8 +39,6 @@ class RegistrationTest : public DatabaseTest {
   void Register(const DictionaryPtr& details) {
     RunUnitOfWork([&] { Question().RegisterQuestion(details); });
   }
-
-  std::unique_ptr<testing::ScopedFakeFileHandling> files_;
 };
 
 TEST_P(RegistrationTest, RegistersRowStartsReminderLogsAndNotifiesFiles) {
@@ -248,8 +234,8 @@ TEST_P(RegistrationTest, RunsThroughTheOperationTable) {
   CallOperation(*spec, args);
   EXPECT_EQ(Value("select Q_STATUS from QUESTIONS"), Variant(5));
 
-  const OperationSpec* check = FindOperation("HlqServiceRequestMTS.Question",
-                                             "CheckIfQuestionAlreadyExists");
+  const OperationSpec* check =
+      FindOperation("HlqServiceRequestMTS.Question", "CheckIfQuestionAlreadyExists");
   ASSERT_NE(check, nullptr);
   Dictionary check_args;
   check_args.Set("i_lQID", Variant(20));

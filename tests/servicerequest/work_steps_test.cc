@@ -12,14 +12,12 @@
 #include "platform/object_context.h"
 #include "platform/operation_table.h"
 #include "servicerequest/question/question.h"
-#include "tests/support/database_fixture.h"
-#include "tests/support/fake_file_handling.h"
+#include "tests/support/request_fixture.h"
 
 namespace heliq {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::DatabaseTest;
 using testing::kTestNow;
 
 const DateTime kEarlier{2008, 12, 31, 18, 0, 0};
@@ -30,18 +28,8 @@ class QuestionWithAttachments : public Question {
   using Question::moveAttachments;
 };
 
-class WorkStepsTest : public DatabaseTest {
+class WorkStepsTest : public testing::RequestTest {
  protected:
-  void SetUp() override {
-    DatabaseTest::SetUp();
-    if (IsSkipped()) return;
-    files_ = std::make_unique<testing::ScopedFakeFileHandling>();
-  }
-  void TearDown() override {
-    files_.reset();
-    DatabaseTest::TearDown();
-  }
-
   // A registered request in `status` of `center` with its reminder started at kEarlier.
   void AddRequest(int32_t id, int32_t status, int32_t center = 2, Variant total = Variant(10)) {
     Exec(
@@ -49,8 +37,7 @@ class WorkStepsTest : public DatabaseTest {
         "Q_CATEGORY, Q_PRODUCTCAT, PRODUCTID) values (?, ?, ?, ?, 'BO-OLD', 'old solution', 1, 2, "
         "3)",
         {Variant(id), Variant(status), Variant(center), total});
-    Exec("insert into REMINDER (Q_ID, R_STATUS, T1_DATE) values (?, ?, ?)",
-         {Variant(id), Variant(std::to_string(status)), Variant(kEarlier)});
+    AddReminder(id, status, kEarlier);
   }
 
   DictionaryPtr Details(int32_t id) {
@@ -91,29 +78,19 @@ class WorkStepsTest : public DatabaseTest {
     EXPECT_EQ(r.rows.size(), 1u);
     return {r.rows[0][0].ToText(), r.rows[0][1]};
   }
-  // The request's log rows: T_ID, T_NAME, T_STATUS, CENTER, T_DATE, T_COMMENT, USERCOMMENT,
-  // TIMESPENT.
-  ResultSet Log(int32_t id) {
-    return Rows(
-        "select T_ID, T_NAME, T_STATUS, CENTER, T_DATE, T_COMMENT, USERCOMMENT, TIMESPENT from "
-        "TRANSACTIONS where Q_ID = ? order by T_ID",
-        {Variant(id)});
-  }
   // Checks the one log row of a step.
   void ExpectLogged(int32_t id, const std::string& code, int32_t center, int32_t time_spent) {
-    const ResultSet log = Log(id);
-    ASSERT_EQ(log.rows.size(), 1u);
-    EXPECT_EQ(log.rows[0][1].ToText(), "eng1");
-    EXPECT_EQ(log.rows[0][2].ToText(), code);
-    EXPECT_EQ(log.rows[0][3], Variant(center));
-    EXPECT_EQ(log.rows[0][4], Variant(kTestNow));
-    EXPECT_EQ(log.rows[0][5].ToText(), "it's on my desk");
-    EXPECT_EQ(log.rows[0][6].ToText(), "we're on it");
-    EXPECT_EQ(log.rows[0][7], Variant(time_spent));
+    const auto log = Log(id);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0][0].ToText(), code);
+    EXPECT_EQ(log[0][1], Variant(center));
+    EXPECT_EQ(log[0][2].ToText(), "eng1");
+    EXPECT_EQ(log[0][3].ToText(), "it's on my desk");
+    EXPECT_EQ(log[0][4].ToText(), "we're on it");
+    EXPECT_EQ(log[0][5], Variant(time_spent));
+    EXPECT_EQ(log[0][6], Variant(kTestNow));
   }
-  int32_t LoggedId(int32_t id) { return Log(id).rows.at(0)[0].ToLong(); }
-
-  std::unique_ptr<testing::ScopedFakeFileHandling> files_;
+  int32_t LoggedId(int32_t id) { return Log(id).at(0)[7].ToLong(); }
 };
 
 TEST_P(WorkStepsTest, TakeInHandRestartsTheTimerAndLogsWithoutTimeSpent) {
