@@ -10,6 +10,7 @@
 #define HELIQ_COMMON_BACKOFFICE_CALLS_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -41,6 +42,10 @@ class BackOfficeCalls : public Component {
 
 // The class identifier of a generation's call component; "" for a generation without one.
 std::string_view CallComponentFor(int32_t generation);
+
+// Creates the generation's call component directly (the back office is outside the unit of
+// work). A generation without one raises error 429 under `source`.
+std::unique_ptr<BackOfficeCalls> CreateCallComponent(int32_t generation, std::string_view source);
 
 }  // namespace heliq
 

@@ -21,6 +21,8 @@ void AddClosingOperations();
 void AddAnswerOperations();
 void AddPublishingOperations();
 void AddAdvancedOperations();
+void AddBackOfficeSyncOperations();
+void AddCustomerActionOperations();
 
 // A Question object created by its class identifier (inside the call's context).
 std::unique_ptr<Question> NewQuestion();

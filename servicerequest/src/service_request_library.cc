@@ -26,6 +26,8 @@ void RegisterServiceRequestLibrary() {
     internal::AddAnswerOperations();
     internal::AddPublishingOperations();
     internal::AddAdvancedOperations();
+    internal::AddBackOfficeSyncOperations();
+    internal::AddCustomerActionOperations();
   });
 }
 

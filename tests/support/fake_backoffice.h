@@ -34,6 +34,7 @@ class FakeBackOfficeCalls : public BackOfficeCalls {
     std::vector<Call> calls;
     Dictionary result;                       // entries of every successful answer
     std::optional<std::string> refuse_with;  // every call is refused with this message
+    bool answer_when_refused = false;        // a refusal still carries the result's entries
     std::optional<ComError> fail_with;       // every call raises this
   };
 
@@ -56,9 +57,10 @@ class FakeBackOfficeCalls : public BackOfficeCalls {
     auto result = Dictionary::Create();
     if (record_->refuse_with) {
       error = *record_->refuse_with;
-      return result;
+      if (!record_->answer_when_refused) return result;
+    } else {
+      error.clear();
     }
-    error.clear();
     for (const auto& [key, value] : record_->result.entries()) result->Set(key, value);
     return result;
   }
@@ -84,9 +86,12 @@ class ScopedFakeBackOffice {
     std::lock_guard lock(record_->mutex);
     record_->result.Set(key, std::move(value));
   }
-  void RefuseWith(std::string message) {
+  // With `keep_answer` the refusal comes together with the result's entries (a back office may
+  // report a changed call and refuse the update in one answer).
+  void RefuseWith(std::string message, bool keep_answer = false) {
     std::lock_guard lock(record_->mutex);
     record_->refuse_with = std::move(message);
+    record_->answer_when_refused = keep_answer;
   }
   void FailWith(ComError error) {
     std::lock_guard lock(record_->mutex);

@@ -164,14 +164,7 @@ Variant StampOf(const Variant& value) {
 // without a call component raises error 429.
 DictionaryPtr CreateBackOfficeCall(int32_t backend, const DictionaryPtr& call_details,
                                    Variant& error) {
-  const std::string_view class_id = CallComponentFor(backend);
-  if (class_id.empty()) {
-    throw ComError(err::kCannotCreateComponent, "HlqServiceRequestMTS.Dispatch",
-                   DefaultErrorDescription(err::kCannotCreateComponent) +
-                       ": back-office generation " + std::to_string(backend) +
-                       " has no call component");
-  }
-  auto calls = CreateObjectAs<BackOfficeCalls>(class_id);
+  auto calls = CreateCallComponent(backend, "HlqServiceRequestMTS.Dispatch");
   std::string message = error.ToTextOrEmpty();
   DictionaryPtr result = calls->CreateCall(call_details, message);
   error = Variant(message);
@@ -205,9 +198,8 @@ void RecordRefusal(Recordset& row, const Dictionary& details, int32_t question_i
   const std::string message = QuotesToDoubleQuotes(error.ToTextOrEmpty());
   error = Variant(message);
   CreateTransactionLog(question_id, TextOf(details, "T_NAME"),
-                       std::to_string(row.Field("Q_STATUS").ToLong()),
-                       LongOf(row.Field("CENTER")), now, RefusalComment(message),
-                       TextOf(details, "USERCOMMENT"), 0);
+                       std::to_string(row.Field("Q_STATUS").ToLong()), LongOf(row.Field("CENTER")),
+                       now, RefusalComment(message), TextOf(details, "USERCOMMENT"), 0);
 }
 
 // The request follows the call the back office opened: support centre, call number, call type

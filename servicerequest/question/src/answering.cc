@@ -7,7 +7,6 @@
 #include <cctype>
 #include <cmath>
 #include <cstdint>
-#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -21,6 +20,7 @@
 #include "servicerequest/dispatch/dispatch.h"
 #include "servicerequest/question/prospect.h"
 #include "servicerequest/question/question.h"
+#include "servicerequest/question/src/verdict.h"
 #include "servicerequest/src/details_readers.h"
 
 namespace heliq {
@@ -149,28 +149,33 @@ struct CustomerVerdict {
   std::string_view select;
   int32_t status;
   bool trim_address;
+  void (*set_columns)(const Dictionary& details, const DateTime& now, Recordset& row);
 };
 
-// The customer's verdict on an answer: the row takes the status (and what `set_columns` sets),
-// the engineer's experience rises, the reminder goes, a prospect has one request fewer pending,
-// one log row. A request number of 0 or without a row: nothing happens.
-void RecordVerdict(
-    Question& question, const Dictionary& details, const CustomerVerdict& verdict,
-    const std::function<void(const Dictionary&, const DateTime&, Recordset&)>& set_columns) {
-  const int32_t question_id = LongOf(details, "Q_ID");
-  if (question_id == 0) return;
-  const DateTime now = GetCurrentDateTime();
+constexpr CustomerVerdict kConclusion{kSelectForConclude, kConcluded, /*trim_address=*/false,
+                                      [](const Dictionary& details, const DateTime&,
+                                         Recordset& row) { CopyCategories(details, row); }};
+constexpr CustomerVerdict kAcceptance{kSelectForAccept, kAccepted, /*trim_address=*/true,
+                                      [](const Dictionary&, const DateTime& now, Recordset& row) {
+                                        row.SetField("Q_DATE", Variant(now));
+                                      }};
 
+// The customer's verdict on an answer, without its log row: the row takes the status (and the
+// verdict's columns), the engineer's experience rises, the reminder goes, a prospect has one
+// request fewer pending. Returns the request's centre; nullopt (nothing done) without a row.
+std::optional<int32_t> ApplyVerdict(Question& question, const Dictionary& details,
+                                    const CustomerVerdict& verdict, const DateTime& now) {
+  const int32_t question_id = LongOf(details, "Q_ID");
   auto connection = GetHeliqConnection();
   auto row = OpenRequestRow(*connection, verdict.select, question_id);
   if (row->eof()) {
     CloseRecordset(row);
     CloseConnection(connection);
-    return;
+    return std::nullopt;
   }
   const int32_t center = LongOf(row->Field("CENTER"));
   row->SetField("Q_STATUS", Variant(verdict.status));
-  set_columns(details, now, *row);
+  verdict.set_columns(details, now, *row);
   const std::string email = ProspectAddress(*row);
   CopyStamp(details, *row);
   row->Update();
@@ -180,11 +185,22 @@ void RecordVerdict(
   question.DeleteReminder(question_id);
   const bool has_address = verdict.trim_address ? !Trim(email).empty() : !email.empty();
   if (has_address) CreateObjectAs<Prospect>(kProspectClassId)->UpdateProspect(email, "", -1);
+  CloseConnection(connection);
+  return center;
+}
+
+// The verdict with its log row, as one operation. A request number of 0 or without a row:
+// nothing happens.
+void RecordVerdict(Question& question, const Dictionary& details, const CustomerVerdict& verdict) {
+  const int32_t question_id = LongOf(details, "Q_ID");
+  if (question_id == 0) return;
+  const DateTime now = GetCurrentDateTime();
+  const std::optional<int32_t> center = ApplyVerdict(question, details, verdict, now);
+  if (!center) return;
   CreateTransactionLog(question_id, TextOf(details, "T_NAME"), std::to_string(verdict.status),
-                       center, now, TextOf(details, "T_COMMENT"), TextOf(details, "USERCOMMENT"),
+                       *center, now, TextOf(details, "T_COMMENT"), TextOf(details, "USERCOMMENT"),
                        0);
   CommitContext();
-  CloseConnection(connection);
 }
 
 }  // namespace
@@ -251,23 +267,22 @@ void Question::AnswerQuestion(const DictionaryPtr& details_ptr) {
 }
 
 void Question::ConcludeQuestion(const DictionaryPtr& details_ptr) {
-  RunOperation(kConcludeSource, [&] {
-    const CustomerVerdict conclude{kSelectForConclude, kConcluded, /*trim_address=*/false};
-    RecordVerdict(*this, Require(details_ptr, kConcludeSource), conclude,
-                  [](const Dictionary& details, const DateTime&, Recordset& row) {
-                    CopyCategories(details, row);
-                  });
-  });
+  RunOperation(kConcludeSource,
+               [&] { RecordVerdict(*this, Require(details_ptr, kConcludeSource), kConclusion); });
 }
 
 void Question::AcceptQuestion(const DictionaryPtr& details_ptr) {
-  RunOperation(kAcceptSource, [&] {
-    const CustomerVerdict accept{kSelectForAccept, kAccepted, /*trim_address=*/true};
-    RecordVerdict(*this, Require(details_ptr, kAcceptSource), accept,
-                  [](const Dictionary&, const DateTime& now, Recordset& row) {
-                    row.SetField("Q_DATE", Variant(now));
-                  });
-  });
+  RunOperation(kAcceptSource,
+               [&] { RecordVerdict(*this, Require(details_ptr, kAcceptSource), kAcceptance); });
 }
+
+namespace internal {
+
+std::optional<int32_t> ApplyAcceptance(Question& question, const Dictionary& details,
+                                       const DateTime& now) {
+  return ApplyVerdict(question, details, kAcceptance, now);
+}
+
+}  // namespace internal
 
 }  // namespace heliq
