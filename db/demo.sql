@@ -184,3 +184,15 @@ INSERT INTO OBJECT (SITE, OBJECT, OBJECTNR, SERIALNUMBER, ITEM, OBJECTDESC) VALU
 
 INSERT INTO PRODUCT (PRODUCT, DESCRIPTION, SITE) VALUES ('INST-0001', 'Printer fleet, head office', 'S1000-01');
 INSERT INTO PRODUCT (PRODUCT, DESCRIPTION, SITE) VALUES ('INST-0002', 'Network, branch office', 'S2000-01');
+
+-- Maintenance services: 34 reminds the customer of an answered request, 35 tells the FAQ
+-- subscribers about new entries (its texts are read through I18NTEXT like every template).
+INSERT INTO EMAIL (MAIL_ID, MAIL_DESC, MAIL_SUBJECT, MAIL_BODY, MAIL_HTML_FILE, MAIL_HYPERLINK, MAIL_PATH_XSL, MAIL_TYPE, MAIL_FROM, MAIL_BOA, MAIL_SENTTOROLE) VALUES (34, 'MAIL34_DESC', 'MAIL34_SUBJECT', 'MAIL34_BODY', NULL, 'http://servicedesk.example.com/heliq/myrequests', NULL, 34, 'servicedesk@example.com', NULL, NULL);
+INSERT INTO EMAIL (MAIL_ID, MAIL_DESC, MAIL_SUBJECT, MAIL_BODY, MAIL_HTML_FILE, MAIL_HYPERLINK, MAIL_PATH_XSL, MAIL_TYPE, MAIL_FROM, MAIL_BOA, MAIL_SENTTOROLE) VALUES (35, 'MAIL35_DESC', 'MAIL35_SUBJECT', 'MAIL35_BODY', NULL, NULL, NULL, 35, 'faq@example.com', NULL, NULL);
+INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL34_DESC', 'Reminder of an answered service request');
+INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL34_SUBJECT', 'Your service request has been answered');
+INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL34_BODY', 'We answered your service request some time ago. Please tell us whether the solution helped, so that we can close it.');
+INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL35_DESC', 'FAQ change notification');
+INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL35_SUBJECT', 'New answers in the FAQ');
+INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL35_BODY', 'The following FAQ entries were added or changed since our last notice:');
+INSERT INTO FAQPARAMETER (PARAMNAME, PARAMVALUE) VALUES ('SUBSCRIBERS_MAILNOTIFY', 'faq-news@example.com');

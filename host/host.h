@@ -5,14 +5,18 @@
 #ifndef HELIQ_HOST_HOST_H_
 #define HELIQ_HOST_HOST_H_
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <vector>
 #include <string>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
 
+#include "host/json_convert.h"
+#include "platform/com_error.h"
 #include "platform/database.h"
 
 namespace heliq {
@@ -26,14 +30,35 @@ struct HostResponse {
   nlohmann::ordered_json body;
 };
 
+// What one call may take. A zero deadline means none.
+struct CallLimits {
+  JsonLimits json;
+  std::chrono::milliseconds deadline{0};
+};
+
 // Runs `class_id`.`operation` with the JSON object `arguments`. Success: status 200 and
 // {"result": ..., "byref": {...}}. Failure: the status of HttpStatusFor and
-// {"error": {"number", "source", "description"}}; the call's work is rolled back.
+// {"error": {"number", "source", "description"}}; the call's work is rolled back. An operation
+// that returns after its deadline is rolled back too and fails with kCallDeadlineExceeded (the
+// deadline cannot interrupt a running statement; it guarantees that a late call commits nothing).
 HostResponse InvokeOperation(std::string_view class_id, std::string_view operation,
-                             std::string_view arguments);
+                             std::string_view arguments, const CallLimits& limits = {});
 
 // The one table from error numbers to HTTP statuses.
 int HttpStatusFor(int32_t error_number);
+
+// The error answer for `error`: status from HttpStatusFor, body from ErrorToJson with every known
+// secret blanked out of source and description.
+HostResponse ErrorResponse(const ComError& error);
+
+// Runs `body`; any failure it raises becomes ErrorResponse of that failure. Must not be called
+// with a failure in flight that should survive (it takes the current exception only inside its
+// own catch).
+HostResponse Guarded(const std::function<HostResponse()>& body);
+
+// Health of the host: a trivial read on the system database. 200 {"status": "ok"}, or 503
+// {"status": "unavailable", "error": {...}} (secrets blanked).
+HostResponse CheckHealth();
 
 // Creates the schema of every configured database and, with `demo`, loads the demo data; with
 // `schema` false only the demo data. Scripts come from `db_dir`: <dialect>.sql and demo.sql for the

@@ -5,7 +5,8 @@
 // out as "YYYY-MM-DD hh:mm:ss" texts; empty and null values go out as null.
 //
 // Limits guard the host against hostile input: nesting depth and text length. A violation, like
-// malformed JSON, raises err::kBadRequest with a message that says what was wrong.
+// malformed JSON, raises err::kBadRequest with a message that says what was wrong and, for a
+// limit, where: "... at i_dictDetails.Q_TEXT" (the argument and the keys inside it).
 #ifndef HELIQ_HOST_JSON_CONVERT_H_
 #define HELIQ_HOST_JSON_CONVERT_H_
 

@@ -1,8 +1,9 @@
 // The front end's own part of a request's life, which the component libraries leave to their
-// caller: creating the unregistered row (status 0) that registration fills in, and reading a
-// request back with its reminder and transaction log.
+// caller: creating the unregistered row (status 0) that registration fills in, reading a request
+// back with its reminder and transaction log, and listing a prospect's requests.
 //
-// Thread safety: both functions may run concurrently; each is its own unit of work.
+// Thread safety: every function may run concurrently; each is its own (read-only, apart from
+// the creation) unit of work.
 #ifndef HELIQ_HOST_REQUEST_STORE_H_
 #define HELIQ_HOST_REQUEST_STORE_H_
 
@@ -26,6 +27,14 @@ int32_t CreateUnregisteredRequest(const Dictionary& fields);
 // row, columns upper case), "reminder" (the REMINDER row or null), "transactions" (array of log
 // rows in T_ID order). Null when no request has this id.
 Variant ReadRequest(int32_t question_id);
+
+// The transaction log of a request (array of log rows in T_ID order), or null when no request,
+// active or archived, has this id. Log rows of an archived request stay readable.
+Variant ReadTransactionLog(int32_t question_id);
+
+// {"reminder": the REMINDER row or null}, or null when no request has this id (an archived
+// request has no reminder).
+Variant ReadReminder(int32_t question_id);
 
 // The requests of a prospect's e-mail address (compared without regard to case), active and
 // archived, each as {"Q_ID", "Q_STATUS", "Q_DESC", "archived"}, in Q_ID order.

@@ -33,6 +33,14 @@ inline constexpr int32_t kBadRequest = 1100;
 inline constexpr int32_t kUnauthorized = 1101;
 // A mail could not be handed to the mail server.
 inline constexpr int32_t kMailNotSent = 1102;
+// The call ran past its deadline and was rolled back.
+inline constexpr int32_t kCallDeadlineExceeded = 1103;
+// No resource (request) has this id.
+inline constexpr int32_t kResourceNotFound = 1104;
+// The request body is over the size limit.
+inline constexpr int32_t kPayloadTooLarge = 1105;
+// The host is shutting down and takes no new calls.
+inline constexpr int32_t kHostStopping = 1106;
 // Database provider errors (numbers as the data-access layer reports them).
 inline constexpr int32_t kDbError = -2147467259;       // 0x80004005 unspecified failure
 inline constexpr int32_t kDbSyntax = -2147217900;      // 0x80040E14 statement failed

@@ -27,7 +27,8 @@ class Log : public Component {
                         const Variant& extra) = 0;
 };
 
-// Replaces every occurrence of every known secret in `text` by "***".
+// Replaces every occurrence of every known secret in `text` by "***", and every password written
+// in a connection string (`password=...`, `scheme://user:password@`) whether configured or not.
 std::string RedactSecrets(std::string text);
 // Writes an operational line (host start, access log...) to the same log file.
 void LogInfo(std::string_view text);

@@ -10,9 +10,19 @@
 // The body is sent as text/plain; charset=utf-8 with CR LF line ends (multipart/mixed when there
 // are attachments); headers that carry non-ASCII text are encoded as RFC 2047 words.
 //
-// Failures: SendMail throws ComError (err::kPathFileAccess when the pickup folder cannot be
-// written, err::kMailNotSent when the SMTP server refuses or cannot be reached; the description
-// names the server, never a password). Nothing is retried.
+// Addresses are "local@domain" or "Display Name <local@domain>"; a recipient entry may hold several
+// separated by ";" or "," (empty pieces are skipped). CR or LF in an address is refused, in the
+// subject it is folded into a blank, so no text of a message can add a header.
+//
+// Settings ([mail]): transport, pickup_dir (relative to the install directory; default
+// "var/mail"), smtp_host, smtp_port (default 25), smtp_starttls (STARTTLS required), smtp_user,
+// smtp_password, smtp_timeout (seconds for the whole exchange, default 30).
+//
+// Failures: SendMail throws ComError: err::kPathFileAccess when the pickup folder cannot be
+// written; err::kMailNotSent when the message cannot be sent as given (no sender, no recipient, a
+// bad address, an unknown transport) or the SMTP server refuses it or cannot be reached (the
+// description names the server, never a password). Nothing is retried; a failed pickup write
+// leaves no file behind.
 //
 // Thread safety: SendMail may be called from any number of threads at once.
 #ifndef HELIQ_PLATFORM_MAIL_H_
@@ -40,6 +50,30 @@ struct MailMessage {
 
 // Sends `message` with the transport the configuration names.
 void SendMail(const MailMessage& message);
+
+// One SendMail call seen by a ScopedMailRecorder.
+struct MailRecord {
+  MailMessage message;
+  std::string error;  // empty when the message was handed over; else the failure's description
+};
+
+// Records every SendMail call made on the constructing thread while the recorder lives, whether it
+// succeeded or not (callers that drop mail failures quietly still show them here). Recorders nest:
+// the innermost one records. Create and destroy it on the same thread.
+class ScopedMailRecorder {
+ public:
+  ScopedMailRecorder();
+  ~ScopedMailRecorder();
+  ScopedMailRecorder(const ScopedMailRecorder&) = delete;
+  ScopedMailRecorder& operator=(const ScopedMailRecorder&) = delete;
+
+  const std::vector<MailRecord>& records() const { return records_; }
+
+ private:
+  friend void SendMail(const MailMessage& message);
+  std::vector<MailRecord> records_;
+  ScopedMailRecorder* previous_;
+};
 
 }  // namespace heliq
 

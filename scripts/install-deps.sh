@@ -25,6 +25,8 @@ packages=(
   clang libclang-rt-14-dev
   # loopback SMTP server for the mail tests
   python3-aiosmtpd
+  # independent reader of the ".xls" workbooks in the report tests
+  python3-xlrd
   curl ca-certificates
 )
 

@@ -14,7 +14,17 @@ cmake -S . -B build-asan -DHELIQ_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug -DHEL
 cmake --build build-asan -j2
 
 pg_dir=$(mktemp -d -t heliq-pg.XXXXXX)
-trap 'bash scripts/pg-test-cluster.sh stop "$pg_dir" || true' EXIT
+smtp_dir=$(mktemp -d -t heliq-smtp.XXXXXX)
+smtp_pid=""
+stop_servers() {
+  bash scripts/pg-test-cluster.sh stop "$pg_dir" || true
+  if [[ -n "$smtp_pid" ]]; then
+    kill "$smtp_pid" 2>/dev/null || true
+    wait "$smtp_pid" 2>/dev/null || true
+  fi
+  rm -rf "$smtp_dir"
+}
+trap stop_servers EXIT
 # Without these an interrupted or killed run would skip the EXIT trap and leave the server up.
 trap 'exit 130' INT
 trap 'exit 143' TERM
@@ -27,6 +37,27 @@ print(s.getsockname()[1])')
 echo "== starting PostgreSQL on 127.0.0.1:$pg_port"
 bash scripts/pg-test-cluster.sh start "$pg_dir" "$pg_port"
 export HELIQ_TEST_PG="host=127.0.0.1 port=$pg_port user=postgres dbname=postgres"
+
+# A real SMTP server on loopback for the mail tests: it stores every message it accepts in a
+# maildir (files in $HELIQ_TEST_SMTP_MAILDIR/new). Debian's module lives with the system Python,
+# whatever python3 comes first on PATH. The maildir's subfolders must exist before it starts.
+smtp_port=$(python3 -c 'import socket
+s = socket.socket()
+s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1])')
+mkdir -p "$smtp_dir/mail/tmp" "$smtp_dir/mail/new" "$smtp_dir/mail/cur"
+echo "== starting the test SMTP server on 127.0.0.1:$smtp_port"
+/usr/bin/python3 -m aiosmtpd -n -l "127.0.0.1:$smtp_port" -c aiosmtpd.handlers.Mailbox \
+  "$smtp_dir/mail" >"$smtp_dir/server.log" 2>&1 &
+smtp_pid=$!
+for _ in $(seq 100); do
+  if (exec 3<>"/dev/tcp/127.0.0.1/$smtp_port") 2>/dev/null; then break; fi
+  if ! kill -0 "$smtp_pid" 2>/dev/null; then cat "$smtp_dir/server.log"; exit 1; fi
+  sleep 0.1
+done
+(exec 3<>"/dev/tcp/127.0.0.1/$smtp_port") 2>/dev/null || { echo "SMTP server did not start"; exit 1; }
+export HELIQ_TEST_SMTP="127.0.0.1:$smtp_port"
+export HELIQ_TEST_SMTP_MAILDIR="$smtp_dir/mail"
 
 # UBSan only prints by default; make its findings fail the test. Callers may override both.
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

@@ -26,6 +26,10 @@ CommandRunner AddRequestCommand(CLI::App& app);
 CommandRunner AddDirectoryCommand(CLI::App& app);
 // heliq registry show [key]
 CommandRunner AddRegistryCommand(CLI::App& app);
+// heliq escalate
+CommandRunner AddEscalateCommand(CLI::App& app);
+// heliq scheduler [--poll seconds]
+CommandRunner AddSchedulerCommand(CLI::App& app);
 
 }  // namespace heliq::tools
 

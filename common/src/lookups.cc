@@ -9,6 +9,7 @@
 #include "common/heliq_utilities.h"
 #include "common/operation_frame.h"
 #include "platform/connection.h"
+#include "platform/text.h"
 
 namespace heliq {
 namespace {
@@ -70,15 +71,9 @@ bool FitsList(std::string_view first_name, std::string_view last_name) {
   return CharacterCount(first_name) + CharacterCount(last_name) + 1 <= kListNameWidth;
 }
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
-
 // A whole number written as text (blanks around allowed); nullopt otherwise.
 std::optional<int64_t> WholeNumber(std::string_view text) {
-  text = Trim(text);
+  text = TrimSpace(text);
   if (text.empty() || text.size() > 18) return std::nullopt;
   size_t at = (text[0] == '-' || text[0] == '+') ? 1 : 0;
   if (at == text.size()) return std::nullopt;
@@ -183,7 +178,7 @@ std::string GetLastSynchronizedDate(std::string_view parameter_type) {
     auto connection = GetHeliqConnection();
     auto recordset = Recordset::Open(*connection, kSelectLastSynchronizedDate, {Variant(*type)});
     for (; !recordset->eof(); recordset->MoveNext()) {
-      value = std::string(Trim(recordset->Field("PARAM_VALUE").ToTextOrEmpty()));
+      value = std::string(TrimSpace(recordset->Field("PARAM_VALUE").ToTextOrEmpty()));
     }
     CloseRecordset(recordset);
     CloseConnection(connection);

@@ -58,3 +58,41 @@ CREATE TABLE BO_COUNTER (
   COUNTER_NAME TEXT NOT NULL PRIMARY KEY,
   COUNTER_VALUE INTEGER NOT NULL
 );
+
+-- Master data as the back office keeps it (priorities, problems, configurations, objects,
+-- locations, ...): one row per field of a record. ENTITY names the back office's table
+-- ("mk5-priorities", ...); RECORDKEY is the record's key fields joined with "|".
+CREATE TABLE BO_MDRECORD (
+  ENTITY TEXT NOT NULL,
+  RECORDKEY TEXT NOT NULL,
+  FIELDNAME TEXT NOT NULL,
+  FIELDVALUE TEXT NOT NULL DEFAULT '',
+  PRIMARY KEY (ENTITY, RECORDKEY, FIELDNAME)
+);
+
+-- The audit trail of the master data: one row per change (ACTION 'I' inserted, 'U' updated,
+-- 'D' deleted), with the record's image in BO_MDAUDITFIELD: every field for an insertion, the key
+-- and the changed fields for an update, the key for a deletion.
+CREATE TABLE BO_MDAUDIT (
+  AUDIT_ID INTEGER PRIMARY KEY AUTOINCREMENT,
+  ENTITY TEXT NOT NULL,
+  RECORDKEY TEXT NOT NULL,
+  ACTION TEXT NOT NULL,
+  CHANGED TIMESTAMP NOT NULL
+);
+CREATE INDEX BO_MDAUDIT_ENTITY ON BO_MDAUDIT (ENTITY, CHANGED);
+
+CREATE TABLE BO_MDAUDITFIELD (
+  AUDIT_ID INTEGER NOT NULL,
+  FIELDNAME TEXT NOT NULL,
+  FIELDVALUE TEXT NOT NULL DEFAULT '',
+  PRIMARY KEY (AUDIT_ID, FIELDNAME)
+);
+
+-- A refusal waiting for the next audit read of an entity: the read fails with MESSAGE after
+-- delivering AFTER_ELEMENTS changes (0: at once).
+CREATE TABLE BO_MDREFUSAL (
+  ENTITY TEXT NOT NULL PRIMARY KEY,
+  MESSAGE TEXT NOT NULL,
+  AFTER_ELEMENTS INTEGER NOT NULL DEFAULT 0
+);

@@ -11,6 +11,7 @@
 #include "host/json_convert.h"
 #include "platform/configuration.h"
 #include "platform/log.h"
+#include "platform/object_context.h"
 #include "platform/operation_table.h"
 #include "portal/portal_components.h"
 #include "serviceprocess/service_process_library.h"
@@ -38,7 +39,13 @@ constexpr StatusRule kStatusTable[] = {
     {err::kMailNotSent, 502},
     {err::kCannotCreateComponent, 503},
     {err::kDbConnection, 503},
+    {err::kCallDeadlineExceeded, 503},
+    {err::kResourceNotFound, 404},
+    {err::kPayloadTooLarge, 413},
+    {err::kHostStopping, 503},
 };
+
+constexpr std::string_view kHealthQuery = "SELECT COUNT(*) FROM PARAMETERS WHERE 1 = 0";
 
 // Applications that have stand-in scripts, from the file names in db/stand-ins.
 std::vector<std::string> StandInApplications(const std::filesystem::path& db_dir) {
@@ -81,24 +88,71 @@ void InitializeSystem() {
   });
 }
 
-HostResponse InvokeOperation(std::string_view class_id, std::string_view operation,
-                             std::string_view arguments) {
+HostResponse ErrorResponse(const ComError& error) {
   HostResponse response;
+  response.status = HttpStatusFor(error.number());
+  response.body = ErrorToJson(ComError(error.number(), RedactSecrets(error.source()),
+                                       RedactSecrets(error.description())));
+  return response;
+}
+
+HostResponse Guarded(const std::function<HostResponse()>& body) {
   try {
+    return body();
+  } catch (...) {
+    return ErrorResponse(CurrentError());
+  }
+}
+
+HostResponse InvokeOperation(std::string_view class_id, std::string_view operation,
+                             std::string_view arguments, const CallLimits& limits) {
+  const auto started = std::chrono::steady_clock::now();
+  return Guarded([&] {
     const OperationSpec* spec = FindOperation(class_id, operation);
     if (spec == nullptr) {
       throw ComError(err::kBadRequest, "Host",
                      "unknown operation " + std::string(class_id) + "." + std::string(operation));
     }
-    DictionaryPtr args = ParseArguments(arguments);
-    CallResult call = CallOperation(*spec, *args);
+    DictionaryPtr args = ParseArguments(arguments, limits.json);
+    CallResult call;
+    if (limits.deadline.count() > 0) {
+      // The check runs inside the unit of work, after the operation and before the commit, so a
+      // late call is rolled back like any failing one.
+      OperationSpec bounded = *spec;
+      bounded.invoke = [spec, deadline = started + limits.deadline,
+                        allowed = limits.deadline](Dictionary& prepared) {
+        Variant result = spec->invoke(prepared);
+        if (std::chrono::steady_clock::now() > deadline) {
+          throw ComError(err::kCallDeadlineExceeded, "Host",
+                         spec->class_id + "." + spec->name + " ran longer than its deadline of " +
+                             std::to_string(allowed.count()) +
+                             " ms; nothing of it was committed");
+        }
+        return result;
+      };
+      call = CallOperation(bounded, *args);
+    } else {
+      call = CallOperation(*spec, *args);
+    }
+    HostResponse response;
     response.body = {{"result", VariantToJson(call.result)},
                      {"byref", VariantToJson(Variant(call.by_ref))}};
-  } catch (...) {
-    const ComError error = CurrentError();
-    response.status = HttpStatusFor(error.number());
-    ComError redacted(error.number(), error.source(), RedactSecrets(error.description()));
-    response.body = ErrorToJson(redacted);
+    return response;
+  });
+}
+
+HostResponse CheckHealth() {
+  HostResponse response = Guarded([] {
+    RunUnitOfWork([] { GetHeliqConnection()->QueryValue(kHealthQuery); }, true);
+    HostResponse ok;
+    ok.body = {{"status", "ok"}};
+    return ok;
+  });
+  if (response.status != 200) {
+    response.status = 503;
+    nlohmann::ordered_json body = {{"status", "unavailable"}};
+    body["error"] = response.body["error"];
+    response.body = std::move(body);
   }
   return response;
 }

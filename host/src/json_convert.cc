@@ -1,17 +1,27 @@
 #include "host/json_convert.h"
 
+#include <algorithm>
 #include <limits>
+#include <vector>
 
 namespace heliq {
 namespace {
 
 ComError Bad(const std::string& why) { return ComError(err::kBadRequest, "Arguments", why); }
 
-}  // namespace
+// A limit violated somewhere inside a document; `path` collects the keys on the way out, so the
+// message can name the argument (and the key inside it) that was too deep or too long.
+struct LimitViolation {
+  std::string path;
+  std::string why;
+};
 
-Variant JsonToVariant(const nlohmann::ordered_json& json, const JsonLimits& limits, size_t depth) {
+std::string Where(const std::string& path) { return path.empty() ? "" : " at " + path; }
+
+Variant Convert(const nlohmann::ordered_json& json, const JsonLimits& limits, size_t depth) {
   if (depth > limits.max_depth) {
-    throw Bad("arguments nest deeper than " + std::to_string(limits.max_depth) + " levels");
+    throw LimitViolation{"", "arguments nest deeper than " + std::to_string(limits.max_depth) +
+                                 " levels"};
   }
   switch (json.type()) {
     case nlohmann::ordered_json::value_t::null:
@@ -40,24 +50,40 @@ Variant JsonToVariant(const nlohmann::ordered_json& json, const JsonLimits& limi
     case nlohmann::ordered_json::value_t::string: {
       const auto& text = json.get_ref<const std::string&>();
       if (text.size() > limits.max_text_bytes) {
-        throw Bad("a text is longer than " + std::to_string(limits.max_text_bytes) + " bytes");
+        throw LimitViolation{"", "a text is longer than " + std::to_string(limits.max_text_bytes) +
+                                     " bytes"};
       }
       return Variant(text);
     }
     case nlohmann::ordered_json::value_t::object: {
       auto dict = Dictionary::Create();
       for (const auto& [key, value] : json.items()) {
-        dict->Set(key, JsonToVariant(value, limits, depth + 1));
+        try {
+          dict->Set(key, Convert(value, limits, depth + 1));
+        } catch (LimitViolation& violation) {
+          violation.path = violation.path.empty() ? key : key + "." + violation.path;
+          throw;
+        }
       }
       return Variant(dict);
     }
     case nlohmann::ordered_json::value_t::array: {
       auto array = std::make_shared<Array>();
-      for (const auto& value : json) array->push_back(JsonToVariant(value, limits, depth + 1));
+      for (const auto& value : json) array->push_back(Convert(value, limits, depth + 1));
       return Variant(array);
     }
     default:
       throw Bad("unsupported JSON value");
+  }
+}
+
+}  // namespace
+
+Variant JsonToVariant(const nlohmann::ordered_json& json, const JsonLimits& limits, size_t depth) {
+  try {
+    return Convert(json, limits, depth);
+  } catch (const LimitViolation& violation) {
+    throw Bad(violation.why + Where(violation.path));
   }
 }
 
@@ -66,11 +92,23 @@ DictionaryPtr ParseArguments(std::string_view body, const JsonLimits& limits) {
   if (first == std::string_view::npos) return Dictionary::Create();
   nlohmann::ordered_json json;
   // Depth is checked while parsing so a hostile document cannot exhaust the stack.
-  size_t depth_seen = 0;
-  auto guard = [&](int depth, nlohmann::ordered_json::parse_event_t, nlohmann::ordered_json&) {
-    depth_seen = std::max(depth_seen, static_cast<size_t>(depth));
-    if (depth_seen > limits.max_depth + 1) {
-      throw Bad("arguments nest deeper than " + std::to_string(limits.max_depth) + " levels");
+  // `keys[d]` is the key last read at depth d + 1, so the refusal can name where it happened.
+  std::vector<std::string> keys;
+  auto guard = [&](int depth, nlohmann::ordered_json::parse_event_t event,
+                   nlohmann::ordered_json& parsed) {
+    const auto level = static_cast<size_t>(std::max(depth, 1));
+    if (event == nlohmann::ordered_json::parse_event_t::key) {
+      keys.resize(level - 1);
+      keys.push_back(parsed.get<std::string>());
+    }
+    if (level > limits.max_depth + 1) {
+      std::string path;
+      for (size_t i = 0; i < std::min(keys.size(), level - 1); ++i) {
+        if (keys[i].empty()) continue;
+        path += (path.empty() ? "" : ".") + keys[i];
+      }
+      throw Bad("arguments nest deeper than " + std::to_string(limits.max_depth) + " levels" +
+                Where(path));
     }
     return true;
   };

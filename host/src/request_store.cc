@@ -84,6 +84,41 @@ int32_t CreateUnregisteredRequest(const Dictionary& fields) {
   }
 }
 
+namespace {
+
+constexpr std::string_view kRequestExists =
+    "SELECT COUNT(*) FROM (SELECT Q_ID FROM QUESTIONS WHERE Q_ID = ? UNION ALL "
+    "SELECT Q_ID FROM QUESTIONHISTORY WHERE Q_ID = ?) IDS";
+
+Variant ReminderOf(Connection& connection, const Params& id) {
+  const ResultSet reminder = connection.Query(kSelectReminder, id);
+  return reminder.rows.empty() ? Variant::Null() : Variant(RowDictionary(reminder, 0));
+}
+
+Variant TransactionsOf(Connection& connection, const Params& id) {
+  const ResultSet log = connection.Query(kSelectTransactions, id);
+  auto rows = std::make_shared<Array>();
+  for (size_t i = 0; i < log.rows.size(); ++i) rows->push_back(Variant(RowDictionary(log, i)));
+  return Variant(rows);
+}
+
+// Runs `read` on the request's id when a request (active or archived) has it; null otherwise.
+template <typename F>
+Variant IfRequestExists(int32_t question_id, F&& read) {
+  return RunUnitOfWork(
+      [&] {
+        auto connection = GetHeliqConnection();
+        const Params id{Variant(question_id)};
+        if (connection->QueryValue(kRequestExists, {id[0], id[0]}).ToLong() == 0) {
+          return Variant::Null();
+        }
+        return read(*connection, id);
+      },
+      true);
+}
+
+}  // namespace
+
 Variant ReadRequest(int32_t question_id) {
   return RunUnitOfWork(
       [&] {
@@ -99,16 +134,23 @@ Variant ReadRequest(int32_t question_id) {
         auto answer = Dictionary::Create();
         answer->Set("archived", Variant(archived));
         answer->Set("request", Variant(RowDictionary(request, 0)));
-        const ResultSet reminder = connection->Query(kSelectReminder, id);
-        answer->Set("reminder", reminder.rows.empty() ? Variant::Null()
-                                                      : Variant(RowDictionary(reminder, 0)));
-        const ResultSet log = connection->Query(kSelectTransactions, id);
-        auto rows = std::make_shared<Array>();
-        for (size_t i = 0; i < log.rows.size(); ++i) rows->push_back(Variant(RowDictionary(log, i)));
-        answer->Set("transactions", Variant(rows));
+        answer->Set("reminder", ReminderOf(*connection, id));
+        answer->Set("transactions", TransactionsOf(*connection, id));
         return Variant(answer);
       },
       true);
+}
+
+Variant ReadTransactionLog(int32_t question_id) {
+  return IfRequestExists(question_id, TransactionsOf);
+}
+
+Variant ReadReminder(int32_t question_id) {
+  return IfRequestExists(question_id, [](Connection& connection, const Params& id) {
+    auto answer = Dictionary::Create();
+    answer->Set("reminder", ReminderOf(connection, id));
+    return Variant(answer);
+  });
 }
 
 Variant ListProspectRequests(std::string_view email) {

@@ -3,7 +3,6 @@
 #ifndef HELIQ_SERVICEREQUEST_SRC_DETAILS_READERS_H_
 #define HELIQ_SERVICEREQUEST_SRC_DETAILS_READERS_H_
 
-#include <cctype>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -18,17 +17,6 @@ inline int32_t LongOf(const Dictionary& details, std::string_view key) {
 }
 inline std::string TextOf(const Dictionary& details, std::string_view key) {
   return details.Get(key).ToTextOrEmpty();
-}
-
-// The text without leading and trailing white space.
-inline std::string_view Trim(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
-    text.remove_suffix(1);
-  }
-  return text;
 }
 
 }  // namespace heliq::internal

@@ -6,6 +6,10 @@
 //                             change a call as the back office would; stamps it anew
 //   refuse-next "<message>"   refuse the next request with the message
 //   requests [--call C]       the requests the back office received
+//   master-data list <entity> | put <entity> FIELD=VALUE... | remove <entity> KEY...
+//              | refuse-next-read <entity> "<message>" [--after N] | audit <entity>
+//                             the back office's master data and its audit trail, which the
+//                             master-data synchronisation reads (entities: mk5-priorities, ...)
 #include <algorithm>
 #include <iostream>
 #include <memory>
@@ -15,6 +19,7 @@
 
 #include "platform/com_error.h"
 #include "portal/backoffice/backoffice_simulator.h"
+#include "portal/backoffice/master_data_simulator.h"
 #include "tools/commands.h"
 
 namespace heliq::tools {
@@ -114,6 +119,93 @@ void PrintCall(const BackOfficeCall& call) {
   std::cout << (text.empty() ? "  (none)" : text) << "\n";
 }
 
+// heliq backoffice master-data ...: registers the subcommands on `command`; the runner returns -1
+// when none of them was given.
+CommandRunner AddMasterDataCommand(CLI::App& command) {
+  auto* master_data =
+      command.add_subcommand("master-data", "the back office's master data and its audit trail");
+  master_data->require_subcommand(1);
+  auto* list = master_data->add_subcommand("list", "list the records of an entity");
+  auto* put = master_data->add_subcommand("put", "add a record or change fields of one");
+  auto* remove = master_data->add_subcommand("remove", "delete a record");
+  auto* refuse =
+      master_data->add_subcommand("refuse-next-read", "refuse the next audit read of an entity");
+  auto* audit = master_data->add_subcommand("audit", "list the audit trail of an entity");
+  struct Args {
+    std::string entity;
+    std::vector<std::string> values;
+    std::string message;
+    int32_t after = 0;
+  };
+  auto args = std::make_shared<Args>();
+  std::string entities;
+  for (const auto& name : MasterDataSimulator::Entities()) {
+    entities += (entities.empty() ? "" : ", ") + name;
+  }
+  for (auto* sub : {list, put, remove, refuse, audit}) {
+    sub->add_option("entity", args->entity, entities)->required();
+  }
+  put->add_option("fields", args->values, "FIELD=VALUE, the key fields among them")->required();
+  remove->add_option("key", args->values, "the key fields' values, in order")->required();
+  refuse->add_option("message", args->message, "the back office's message")->required();
+  refuse->add_option("--after", args->after, "changes delivered before the refusal")
+      ->check(CLI::NonNegativeNumber);
+
+  return [=] {
+    if (!*master_data) return -1;
+    const MasterDataSimulator back_office;
+    auto print_records = [&](const std::vector<MasterDataFields>& records,
+                             std::vector<std::string> header, const auto& lead) {
+      const std::vector<std::string> fields = MasterDataSimulator::Fields(args->entity);
+      header.insert(header.end(), fields.begin(), fields.end());
+      Table rows;
+      for (size_t i = 0; i < records.size(); ++i) {
+        std::vector<std::string> row = lead(i);
+        for (const auto& field : fields) {
+          std::string cell;
+          for (const auto& [name, value] : records[i]) {
+            if (name == field) cell = value;
+          }
+          row.push_back(cell);
+        }
+        rows.push_back(std::move(row));
+      }
+      PrintTable(header, rows);
+    };
+    if (*list) {
+      print_records(back_office.List(args->entity), {},
+                    [](size_t) { return std::vector<std::string>(); });
+    } else if (*audit) {
+      const auto trail = back_office.AuditTrail(args->entity);
+      std::vector<MasterDataFields> images;
+      for (const auto& change : trail) images.push_back(change.fields);
+      print_records(images, {"ID", "CHANGED", "ACTION"}, [&](size_t i) {
+        return std::vector<std::string>{std::to_string(trail[i].id), trail[i].changed.ToText(),
+                                        trail[i].action};
+      });
+    } else if (*put) {
+      MasterDataFields fields;
+      for (const auto& assignment : args->values) {
+        const size_t equals = assignment.find('=');
+        if (equals == std::string::npos) {
+          std::cerr << "heliq backoffice: \"" << assignment << "\" is not FIELD=VALUE" << std::endl;
+          return 1;
+        }
+        fields.emplace_back(assignment.substr(0, equals), assignment.substr(equals + 1));
+      }
+      std::cout << (back_office.Put(args->entity, fields) ? "record added" : "record changed")
+                << "\n";
+    } else if (*remove) {
+      back_office.Remove(args->entity, args->values);
+      std::cout << "record deleted\n";
+    } else {
+      back_office.RefuseNextRead(args->entity, args->message, args->after);
+      std::cout << "the next audit read of " << args->entity << " will be refused\n";
+    }
+    return 0;
+  };
+}
+
 }  // namespace
 
 CommandRunner AddBackOfficeCommand(CLI::App& app) {
@@ -147,9 +239,11 @@ CommandRunner AddBackOfficeCommand(CLI::App& app) {
   set->add_option("--service-order", args->service_order, "service order number");
   refuse->add_option("message", args->message, "the back office's message")->required();
   requests->add_option("--call", args->call, "only the requests about this call");
+  const CommandRunner master_data = AddMasterDataCommand(*command);
 
   return [=] {
     if (!*command) return -1;
+    if (const int status = master_data(); status >= 0) return status;
     const BackOfficeSimulator simulator;
     if (*list) {
       Table rows;

@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
       heliq::tools::AddServeCommand(app),    heliq::tools::AddBackOfficeCommand(app),
       heliq::tools::AddRequestCommand(app),  heliq::tools::AddDirectoryCommand(app),
       heliq::tools::AddRegistryCommand(app),
+      heliq::tools::AddEscalateCommand(app),  heliq::tools::AddSchedulerCommand(app),
   };
   CLI11_PARSE(app, argc, argv);
   try {

@@ -60,7 +60,9 @@ constexpr std::string_view kSelectCallRequests =
 constexpr std::string_view kCallCounter = "CALLNUMBER";
 constexpr std::string_view kStampCounter = "LASTTRANSTIME";
 
-std::string ConnectionString() {
+}  // namespace
+
+std::string BackOfficeConnectionString() {
   const std::string system = SettingValue("connections", "Heliq");
   std::string own = SettingValue("connections", "BackOffice");
   if (own.empty()) own = system;
@@ -70,6 +72,8 @@ std::string ConnectionString() {
   }
   return own;
 }
+
+namespace {
 
 // Reads the cells of one row by column name.
 class Row {
@@ -142,7 +146,7 @@ BackOfficeRequest RequestFrom(const Row& row) {
 }  // namespace
 
 CallStore::CallStore()
-    : session_(SessionPool::For(ConnectionString(), GetInstallDir())->Acquire()) {}
+    : session_(SessionPool::For(BackOfficeConnectionString(), GetInstallDir())->Acquire()) {}
 
 void CallStore::Begin() { session_->Begin(true); }
 

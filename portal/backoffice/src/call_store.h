@@ -21,6 +21,10 @@ namespace heliq::backoffice {
 
 inline constexpr std::string_view kSource = "BackOfficeSimulator";
 
+// The connection string of the "BackOffice" application ([connections] BackOffice; the system's
+// when none is set). Error err::kDbConnection when on SQLite it would be the system's own file.
+std::string BackOfficeConnectionString();
+
 class CallStore {
  public:
   // Borrows a session of the "BackOffice" application's database. Errors: err::kDbConnection,

@@ -15,6 +15,7 @@
 #include "platform/clock.h"
 #include "platform/com_error.h"
 #include "platform/component.h"
+#include "platform/text.h"
 #include "portal/backoffice/backoffice_simulator.h"
 #include "portal/backoffice/src/call_store.h"
 
@@ -30,12 +31,7 @@ constexpr int32_t kWaitingForCustomer = 1;
 constexpr int32_t kWaitingResumed = 2;
 constexpr int64_t kWarrantySeconds = 365LL * 24 * 60 * 60;
 
-std::string Trim(std::string text) {
-  const auto first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return "";
-  const auto last = text.find_last_not_of(" \t\r\n");
-  return text.substr(first, last - first + 1);
-}
+std::string Trim(std::string_view text) { return std::string(TrimSpace(text)); }
 
 std::string TextOf(const Dictionary& details, std::string_view key) {
   return details.Get(key).ToTextOrEmpty();

@@ -12,6 +12,7 @@
 #include "common/lookups.h"
 #include "platform/com_error.h"
 #include "platform/configuration.h"
+#include "platform/text.h"
 #include "portal/directory/directory_store.h"
 
 namespace heliq {
@@ -39,12 +40,6 @@ const Attribute kAttributes[] = {
 
 // Every member table starts with these columns, in this order.
 constexpr std::string_view kFixedColumns[] = {"dn", "mail", "cn"};
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
 
 char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
@@ -118,7 +113,7 @@ void RequireServerInfo(std::string_view class_id, const std::string& server_info
 }
 
 void StoreServerInfo(std::string_view class_id, const std::string& path, std::string& target) {
-  if (Trim(path).empty()) BadInput(class_id, "the site configuration path is empty");
+  if (TrimSpace(path).empty()) BadInput(class_id, "the site configuration path is empty");
   target = path;
 }
 
@@ -197,17 +192,18 @@ class DirectoryMembershipMembers final : public MembershipMembers {
     };
     std::vector<Filter> parsed;
     for (const auto& text : filters) {
-      std::string_view filter = Trim(text);
+      std::string_view filter = TrimSpace(text);
       if (filter.size() >= 2 && filter.front() == '(' && filter.back() == ')') {
-        filter = Trim(filter.substr(1, filter.size() - 2));
+        filter = TrimSpace(filter.substr(1, filter.size() - 2));
       }
       const size_t equals = filter.find('=');
       if (equals == std::string_view::npos) {
         BadInput(kMembershipMembersClassId,
                  "member search filter '" + text + "' is not of the form attribute=value");
       }
-      parsed.push_back({&FindAttribute(kMembershipMembersClassId, Trim(filter.substr(0, equals))),
-                        std::string(Trim(filter.substr(equals + 1)))});
+      parsed.push_back(
+          {&FindAttribute(kMembershipMembersClassId, TrimSpace(filter.substr(0, equals))),
+           std::string(TrimSpace(filter.substr(equals + 1)))});
     }
     // An empty value names nothing: no member matches it.
     for (const auto& filter : parsed) {
@@ -257,7 +253,7 @@ class DirectoryMembershipMembers final : public MembershipMembers {
     while (start <= attributes.size()) {
       size_t comma = attributes.find(',', start);
       if (comma == std::string_view::npos) comma = attributes.size();
-      const std::string_view name = Trim(attributes.substr(start, comma - start));
+      const std::string_view name = TrimSpace(attributes.substr(start, comma - start));
       start = comma + 1;
       if (name.empty()) continue;
       const Attribute* attribute = &FindAttribute(kMembershipMembersClassId, name);

@@ -8,6 +8,7 @@
 #include "common/heliq_utilities.h"
 #include "platform/com_error.h"
 #include "platform/configuration.h"
+#include "platform/text.h"
 
 namespace heliq {
 namespace {
@@ -43,12 +44,6 @@ constexpr std::string_view kSelectPartner = "SELECT NAME FROM DIR_PARTNER WHERE 
 constexpr std::string_view kSelectPartners = "SELECT BP_ID, NAME FROM DIR_PARTNER ORDER BY BP_ID";
 constexpr std::string_view kInsertPartner = "INSERT INTO DIR_PARTNER (BP_ID, NAME) VALUES (?, ?)";
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
-
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
@@ -70,7 +65,7 @@ void CheckRole(int32_t role) {
 
 // A text that is blank is stored as null, so that "no value" has one form.
 Variant NullIfBlank(std::string_view text) {
-  text = Trim(text);
+  text = TrimSpace(text);
   return text.empty() ? Variant::Null() : Variant(text);
 }
 
@@ -160,9 +155,9 @@ std::vector<DirectoryUser> DirectoryStore::UsersWithEngineerCode(std::string_vie
 }
 
 void DirectoryStore::AddUser(const DirectoryUser& user) {
-  const std::string login(Trim(user.login));
+  const std::string login(TrimSpace(user.login));
   if (login.empty()) BadInput("a user needs a login");
-  const std::string language(Trim(user.language_id));
+  const std::string language(TrimSpace(user.language_id));
   if (!language.empty() && !IsWholeNumber(language)) {
     BadInput("the language of a user is a locale number such as 1033, not '" + language + "'");
   }
@@ -177,7 +172,7 @@ void DirectoryStore::AddUser(const DirectoryUser& user) {
     throw ComError(err::kDbConstraint, std::string(kSource),
                    "the directory already holds a user '" + login + "'");
   }
-  const std::string code(Trim(user.engineer_code));
+  const std::string code(TrimSpace(user.engineer_code));
   if (!code.empty()) {
     const ResultSet owners = session->Query(kSelectUsersByEngineerCode, {Variant(code)});
     if (!owners.rows.empty()) {
@@ -240,14 +235,14 @@ std::vector<DirectoryPartner> DirectoryStore::ListPartners() const {
 
 void DirectoryStore::AddPartner(int32_t id, std::string_view name) {
   if (id <= 0) BadInput("a business partner number is positive, not " + std::to_string(id));
-  if (Trim(name).empty()) BadInput("business partner " + std::to_string(id) + " needs a name");
+  if (TrimSpace(name).empty()) BadInput("business partner " + std::to_string(id) + " needs a name");
   PooledSession session = Acquire();
   session->Begin(true);
   if (!session->Query(kSelectPartner, {Variant(id)}).rows.empty()) {
     throw ComError(err::kDbConstraint, std::string(kSource),
                    "the directory already holds business partner " + std::to_string(id));
   }
-  session->Execute(kInsertPartner, {Variant(id), Variant(Trim(name))});
+  session->Execute(kInsertPartner, {Variant(id), Variant(TrimSpace(name))});
   session->Commit();
 }
 

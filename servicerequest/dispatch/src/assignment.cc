@@ -18,6 +18,7 @@
 #include "common/heliq_utilities.h"
 #include "common/operation_frame.h"
 #include "common/transaction_log.h"
+#include "platform/text.h"
 #include "servicerequest/dispatch/dispatch.h"
 #include "servicerequest/src/details_readers.h"
 
@@ -26,7 +27,6 @@ namespace {
 
 using internal::LongOf;
 using internal::TextOf;
-using internal::Trim;
 
 constexpr std::string_view kAssignCceSource = "HlqServiceRequestMTS.Dispatch.assignQuestiontoCCE";
 constexpr std::string_view kAssignSceSource = "HlqServiceRequestMTS.Dispatch.assignQuestiontoSCE";
@@ -179,7 +179,7 @@ std::string RefusalComment(const std::string& message) {
 // True when `error` holds a non-blank message. Never throws: it is also asked on a failure path.
 bool HoldsMessage(const Variant& error) noexcept {
   try {
-    return !Trim(error.ToTextOrEmpty()).empty();
+    return !TrimSpace(error.ToTextOrEmpty()).empty();
   } catch (...) {
     return false;
   }
@@ -450,23 +450,24 @@ void Dispatch::InsertCallDetail(const DictionaryPtr& call_result_ptr) {
       detail->AddNew();
       detail->SetField("CALLNUMBER", Variant(call_number));
       if (call_result.Exists("CONTRACT")) {
-        detail->SetField("CONTRACT", Variant(std::string(Trim(TextOf(call_result, "CONTRACT")))));
+        detail->SetField("CONTRACT",
+                         Variant(std::string(TrimSpace(TextOf(call_result, "CONTRACT")))));
         detail->SetField("CONTRACTDESC",
-                         Variant(std::string(Trim(TextOf(call_result, "CONTRACTDESC")))));
+                         Variant(std::string(TrimSpace(TextOf(call_result, "CONTRACTDESC")))));
       } else {
         detail->SetField("CONTRACT", Variant(""));
         detail->SetField("CONTRACTDESC", Variant(""));
       }
-      const std::string warranty(Trim(TextOf(call_result, "WARRANTY")));
+      const std::string warranty(TrimSpace(TextOf(call_result, "WARRANTY")));
       if (warranty.empty()) {
         detail->SetField("WARRANTY", Variant(""));
         detail->SetField("WARRANTYDESC", Variant(""));
       } else {
         detail->SetField("WARRANTY", Variant(warranty));
         detail->SetField("WARRANTYDESC",
-                         Variant(std::string(Trim(TextOf(call_result, "WARRANTYDESC")))));
+                         Variant(std::string(TrimSpace(TextOf(call_result, "WARRANTYDESC")))));
         // A blank expiry date stores no date; text that is no date raises error 13.
-        const std::string expiry(Trim(TextOf(call_result, "WARRANTYEXPDATE")));
+        const std::string expiry(TrimSpace(TextOf(call_result, "WARRANTYEXPDATE")));
         detail->SetField("WEXPIRYDATE",
                          expiry.empty() ? Variant::Null() : Variant(Variant(expiry).ToDate()));
       }

@@ -17,6 +17,7 @@
 #include "common/heliq_utilities.h"
 #include "common/operation_frame.h"
 #include "common/transaction_log.h"
+#include "platform/text.h"
 #include "servicerequest/dispatch/dispatch.h"
 #include "servicerequest/question/prospect.h"
 #include "servicerequest/question/question.h"
@@ -28,7 +29,6 @@ namespace {
 
 using internal::LongOf;
 using internal::TextOf;
-using internal::Trim;
 
 constexpr std::string_view kAnswerSource = "HlqServiceRequestMTS.Question.AnswerQuestion";
 constexpr std::string_view kConcludeSource = "HlqServiceRequestMTS.Question.ConcludeQuestion";
@@ -106,7 +106,7 @@ void AddTimeSpent(Recordset& row, int32_t time_spent) {
 // second). A missing or non-numeric parameter fails the answer.
 DateTime AnswerReminderTime(const DateTime& now) {
   const std::string text = GetParamValue(kReminderTimeParameter);
-  if (Trim(text).empty()) {
+  if (TrimSpace(text).empty()) {
     throw ComError(err::kTypeMismatch, std::string(kAnswerSource),
                    "parameter " + std::string(kReminderTimeParameter) + " is not set");
   }
@@ -183,7 +183,7 @@ std::optional<int32_t> ApplyVerdict(Question& question, const Dictionary& detail
 
   RaiseExperience(question_id, center);
   question.DeleteReminder(question_id);
-  const bool has_address = verdict.trim_address ? !Trim(email).empty() : !email.empty();
+  const bool has_address = verdict.trim_address ? !TrimSpace(email).empty() : !email.empty();
   if (has_address) CreateObjectAs<Prospect>(kProspectClassId)->UpdateProspect(email, "", -1);
   CloseConnection(connection);
   return center;

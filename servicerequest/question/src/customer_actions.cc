@@ -19,6 +19,7 @@
 #include "common/heliq_utilities.h"
 #include "common/operation_frame.h"
 #include "common/transaction_log.h"
+#include "platform/text.h"
 #include "servicerequest/dispatch/dispatch.h"
 #include "servicerequest/question/prospect.h"
 #include "servicerequest/question/question.h"
@@ -30,7 +31,6 @@ namespace {
 
 using internal::LongOf;
 using internal::TextOf;
-using internal::Trim;
 
 constexpr std::string_view kAddSource = "HlqServiceRequestMTS.Question.AddtoQuestion";
 constexpr std::string_view kClarifySource = "HlqServiceRequestMTS.Question.customerClarifySR";
@@ -120,7 +120,7 @@ bool IsSupportCentre(const Dictionary& details) {
 
 // The back-office engineer code of the engineer the request is directed to; "" for none.
 std::string EngineerCodeOf(const Dictionary& details) {
-  const std::string login(Trim(TextOf(details, "D_DIRECT_TO")));
+  const std::string login(TrimSpace(TextOf(details, "D_DIRECT_TO")));
   if (login.empty()) return "";
   return CreateObjectAs<PortalUser>(kPortalUserClassId)->GetEngineerCode(login);
 }

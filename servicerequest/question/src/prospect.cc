@@ -1,4 +1,5 @@
 #include "servicerequest/question/prospect.h"
+#include "platform/text.h"
 #include "servicerequest/src/details_readers.h"
 
 #include <cmath>
@@ -9,8 +10,6 @@
 
 namespace heliq {
 namespace {
-
-using internal::Trim;
 
 constexpr std::string_view kCreateSource = "HlqServiceRequestMTS.Prospect.CreateNewProspect";
 constexpr std::string_view kUpdateSource = "HlqServiceRequestMTS.Prospect.UpdateProspect";
@@ -41,10 +40,10 @@ int32_t NewPin() {
 void Prospect::CreateNewProspect(std::string_view email_id, std::string_view contact_info,
                                  std::string_view pending_questions) {
   RunOperation(kCreateSource, [&] {
-    if (Trim(email_id).empty()) return;
+    if (TrimSpace(email_id).empty()) return;
     const DateTime now = GetCurrentDateTime();
     const std::string pending =
-        Trim(pending_questions).empty() ? std::string("1") : std::string(pending_questions);
+        TrimSpace(pending_questions).empty() ? std::string("1") : std::string(pending_questions);
     auto connection = GetHeliqConnection();
     connection->Execute(kInsertProspect,
                         {Variant(email_id), Variant(std::to_string(NewPin())),
@@ -57,11 +56,11 @@ void Prospect::CreateNewProspect(std::string_view email_id, std::string_view con
 void Prospect::UpdateProspect(std::string_view email_id, std::string_view contact_info,
                               int32_t delta_pending) {
   RunOperation(kUpdateSource, [&] {
-    if (Trim(email_id).empty()) return;
+    if (TrimSpace(email_id).empty()) return;
     const DateTime now = GetCurrentDateTime();
     auto connection = GetHeliqConnection();
     const Variant contact =
-        Trim(contact_info).empty() ? Variant::Null() : Variant(std::string(contact_info));
+        TrimSpace(contact_info).empty() ? Variant::Null() : Variant(std::string(contact_info));
     const int64_t changed = connection->Execute(
         kUpdatePending,
         {Variant(delta_pending), Variant(now), contact, Variant(email_id), Variant(delta_pending)});

@@ -1,0 +1,90 @@
+#include "host/metrics.h"
+
+#include <sstream>
+
+#include "platform/database.h"
+#include "platform/object_context.h"
+
+namespace heliq {
+namespace {
+
+std::string Escaped(const std::string& label) {
+  std::string out;
+  for (char c : label) {
+    if (c == '\\' || c == '"') out += '\\';
+    out += c == '\n' ? 'n' : c;
+  }
+  return out;
+}
+
+void Header(std::ostringstream& out, const char* name, const char* type, const char* help) {
+  out << "# HELP " << name << ' ' << help << "\n# TYPE " << name << ' ' << type << '\n';
+}
+
+}  // namespace
+
+void CallMetrics::Record(const std::string& operation, int status, int32_t error_number,
+                         double seconds) {
+  std::lock_guard lock(mutex_);
+  Operation& op = operations_[operation];
+  ++op.by_status[status];
+  if (error_number != 0) ++op.errors[error_number];
+  ++op.count;
+  op.sum += seconds;
+  for (size_t i = 0; i < kBuckets.size(); ++i) {
+    if (seconds <= kBuckets[i]) {
+      ++op.buckets[i];
+      break;
+    }
+  }
+}
+
+std::string CallMetrics::Render() const {
+  std::ostringstream out;
+  {
+    std::lock_guard lock(mutex_);
+    Header(out, "heliq_calls_total", "counter", "Calls served, by operation and HTTP status.");
+    for (const auto& [name, op] : operations_) {
+      for (const auto& [status, count] : op.by_status) {
+        out << "heliq_calls_total{operation=\"" << Escaped(name) << "\",status=\"" << status
+            << "\"} " << count << '\n';
+      }
+    }
+    Header(out, "heliq_call_errors_total", "counter",
+           "Failed calls, by operation and error number.");
+    for (const auto& [name, op] : operations_) {
+      for (const auto& [number, count] : op.errors) {
+        out << "heliq_call_errors_total{operation=\"" << Escaped(name) << "\",number=\"" << number
+            << "\"} " << count << '\n';
+      }
+    }
+    Header(out, "heliq_call_duration_seconds", "histogram", "Call latency, by operation.");
+    for (const auto& [name, op] : operations_) {
+      const std::string label = "operation=\"" + Escaped(name) + "\"";
+      uint64_t cumulative = 0;
+      for (size_t i = 0; i < kBuckets.size(); ++i) {
+        cumulative += op.buckets[i];
+        out << "heliq_call_duration_seconds_bucket{" << label << ",le=\"" << kBuckets[i] << "\"} "
+            << cumulative << '\n';
+      }
+      out << "heliq_call_duration_seconds_bucket{" << label << ",le=\"+Inf\"} " << op.count << '\n';
+      out << "heliq_call_duration_seconds_sum{" << label << "} " << std::to_string(op.sum) << '\n';
+      out << "heliq_call_duration_seconds_count{" << label << "} " << op.count << '\n';
+    }
+  }
+  Header(out, "heliq_calls_in_flight", "gauge", "Calls being served now.");
+  out << "heliq_calls_in_flight " << in_flight_.load() << '\n';
+  const UnitOfWorkStats units = GetUnitOfWorkStats();
+  Header(out, "heliq_unit_of_work_commits_total", "counter", "Units of work committed.");
+  out << "heliq_unit_of_work_commits_total " << units.commits << '\n';
+  Header(out, "heliq_unit_of_work_rollbacks_total", "counter", "Units of work rolled back.");
+  out << "heliq_unit_of_work_rollbacks_total " << units.rollbacks << '\n';
+  const PoolStats pools = SessionPool::TotalStats();
+  Header(out, "heliq_db_sessions_open", "gauge", "Database sessions open, over all pools.");
+  out << "heliq_db_sessions_open " << pools.open << '\n';
+  Header(out, "heliq_db_sessions_in_use", "gauge", "Database sessions borrowed by calls now.");
+  out << "heliq_db_sessions_in_use " << pools.in_use << '\n';
+  return out.str();
+}
+
+}  // namespace heliq

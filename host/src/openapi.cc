@@ -1,0 +1,197 @@
+#include "host/openapi.h"
+
+#include <string>
+
+#include "platform/operation_table.h"
+
+namespace heliq {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+Json SchemaOf(ParamKind kind) {
+  switch (kind) {
+    case ParamKind::kText:
+      return {{"type", "string"}};
+    case ParamKind::kLong:
+      return {{"type", "integer"}, {"format", "int32"}};
+    case ParamKind::kBool:
+      return {{"type", "boolean"}};
+    case ParamKind::kDate:
+      return {{"type", "string"},
+              {"pattern", "^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}$"},
+              {"description", "local date-time YYYY-MM-DD hh:mm:ss"}};
+    case ParamKind::kDictionary:
+      return {{"type", "object"}, {"additionalProperties", true}};
+    case ParamKind::kArray:
+      return {{"type", "array"}, {"items", Json::object()}};
+    case ParamKind::kVariant:
+      break;
+  }
+  return {{"description", "any value"}};
+}
+
+Json Ref(const std::string& name) { return {{"$ref", "#/components/" + name}}; }
+
+Json JsonContent(Json schema) { return {{"application/json", {{"schema", std::move(schema)}}}}; }
+
+// The failures every route may answer with.
+Json ErrorResponses() {
+  Json responses = Json::object();
+  for (const char* status : {"400", "401", "404", "409", "413", "422", "500", "502", "503"}) {
+    responses[status] = Ref("responses/Error");
+  }
+  return responses;
+}
+
+Json OperationPath(const OperationSpec& spec) {
+  Json properties = Json::object();
+  Json required = Json::array();
+  Json byref = Json::object();
+  for (const auto& param : spec.params) {
+    Json schema = SchemaOf(param.kind);
+    if (param.by_ref) {
+      schema["description"] = "by reference: its value after the call comes back under byref";
+    }
+    properties[param.name] = schema;
+    if (!param.optional && !param.by_ref) required.push_back(param.name);
+    if (param.by_ref || param.kind == ParamKind::kDictionary) {
+      byref[param.name] = SchemaOf(param.kind);
+    }
+  }
+  Json body = {{"type", "object"}, {"properties", properties}, {"additionalProperties", false}};
+  if (!required.empty()) body["required"] = required;
+  Json answer = {{"type", "object"},
+                 {"properties",
+                  {{"result", SchemaOf(spec.result)},
+                   {"byref", {{"type", "object"}, {"properties", byref}}}}}};
+  Json responses = ErrorResponses();
+  responses["200"] = {{"description", "the result and the by-reference values"},
+                      {"content", JsonContent(answer)}};
+  Json post = {{"operationId", spec.class_id + "." + spec.name},
+               {"tags", {spec.class_id}},
+               {"summary", spec.summary.empty() ? spec.name : spec.summary},
+               {"requestBody", {{"required", false}, {"content", JsonContent(body)}}},
+               {"responses", responses}};
+  if (spec.read_only) post["description"] = "Only reads.";
+  return {{"post", post}};
+}
+
+Json Success(const char* description, Json schema) {
+  Json responses = ErrorResponses();
+  responses["200"] = {{"description", description}, {"content", JsonContent(std::move(schema))}};
+  return responses;
+}
+
+Json IdParameter() {
+  return {{"name", "id"},
+          {"in", "path"},
+          {"required", true},
+          {"schema", {{"type", "integer"}, {"format", "int32"}}}};
+}
+
+// The host's own routes: the front end's part of a request, health and metrics.
+void AddHostPaths(Json& paths) {
+  const Json object = {{"type", "object"}};
+  Json created = ErrorResponses();
+  created["201"] = {
+      {"description", "the new request's id"},
+      {"content",
+       JsonContent({{"type", "object"}, {"properties", {{"Q_ID", SchemaOf(ParamKind::kLong)}}}})}};
+  paths["/api/v1/requests"] = {
+      {"post",
+       {{"operationId", "requests.create"},
+        {"tags", {"requests"}},
+        {"summary",
+         "Inserts an unregistered request (status 0) with the given QUESTIONS columns "
+         "and returns its Q_ID."},
+        {"requestBody", {{"required", true}, {"content", JsonContent(object)}}},
+        {"responses", created}}},
+      {"get",
+       {{"operationId", "requests.list"},
+        {"tags", {"requests"}},
+        {"summary", "The requests (active and archived) of a prospect's e-mail address."},
+        {"parameters",
+         {{{"name", "email"},
+           {"in", "query"},
+           {"required", true},
+           {"schema", SchemaOf(ParamKind::kText)}}}},
+        {"responses",
+         Success("the requests in Q_ID order",
+                 {{"type", "object"}, {"properties", {{"requests", {{"type", "array"}}}}}})}}}};
+  paths["/api/v1/requests/{id}"] = {
+      {"get",
+       {{"operationId", "requests.read"},
+        {"tags", {"requests"}},
+        {"summary", "A request (active or archived) with its reminder and transaction log."},
+        {"parameters", {IdParameter()}},
+        {"responses", Success("archived, request, reminder, transactions", object)}}}};
+  paths["/api/v1/requests/{id}/transactions"] = {
+      {"get",
+       {{"operationId", "requests.transactions"},
+        {"tags", {"requests"}},
+        {"summary", "A request's transaction log in T_ID order."},
+        {"parameters", {IdParameter()}},
+        {"responses", Success("Q_ID and transactions", object)}}}};
+  paths["/api/v1/requests/{id}/reminder"] = {
+      {"get",
+       {{"operationId", "requests.reminder"},
+        {"tags", {"requests"}},
+        {"summary", "A request's reminder row (null when none runs)."},
+        {"parameters", {IdParameter()}},
+        {"responses", Success("Q_ID and reminder", object)}}}};
+  paths["/healthz"] = {
+      {"get",
+       {{"operationId", "healthz"},
+        {"tags", {"operation"}},
+        {"summary", "200 when the system database answers, 503 otherwise. Needs no token."},
+        {"security", Json::array()},
+        {"responses",
+         {{"200", {{"description", "healthy"}}}, {"503", {{"description", "unhealthy"}}}}}}}};
+  paths["/metrics"] = {
+      {"get",
+       {{"operationId", "metrics"},
+        {"tags", {"operation"}},
+        {"summary",
+         "Prometheus text: calls, errors and latency per operation, units of work, "
+         "database pool use."},
+        {"responses", {{"200", {{"description", "text/plain; version=0.0.4"}}}}}}}};
+}
+
+}  // namespace
+
+nlohmann::ordered_json OpenApiDocument() {
+  Json paths = Json::object();
+  AddHostPaths(paths);
+  for (const OperationSpec* spec : ListOperations()) {
+    paths["/api/v1/" + spec->class_id + "/" + spec->name] = OperationPath(*spec);
+  }
+  const Json error = {{"type", "object"},
+                      {"required", {"error"}},
+                      {"properties",
+                       {{"error",
+                         {{"type", "object"},
+                          {"required", {"number", "source", "description"}},
+                          {"properties",
+                           {{"number", SchemaOf(ParamKind::kLong)},
+                            {"source", SchemaOf(ParamKind::kText)},
+                            {"description", SchemaOf(ParamKind::kText)}}}}}}}};
+  return {{"openapi", "3.0.3"},
+          {"info",
+           {{"title", "Heliq service desk"},
+            {"version", "1"},
+            {"description",
+             "Every public operation of the component libraries, one unit of work "
+             "per call. Errors: docs/errors.md."}}},
+          {"security", {{{"bearer", Json::array()}}}},
+          {"paths", paths},
+          {"components",
+           {{"securitySchemes", {{"bearer", {{"type", "http"}, {"scheme", "bearer"}}}}},
+            {"schemas", {{"Error", error}}},
+            {"responses",
+             {{"Error",
+               {{"description", "failure: number, source, description (docs/errors.md)"},
+                {"content", JsonContent(Ref("schemas/Error"))}}}}}}}};
+}
+
+}  // namespace heliq
