@@ -66,4 +66,5 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 echo "== running tests"
 status=0
 ctest --test-dir build-asan --output-on-failure --no-tests=error -j2 || status=$?
+bash scripts/fuzz.sh 30 || status=$?
 exit "$status"

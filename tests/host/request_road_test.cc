@@ -13,14 +13,13 @@
 #include "host/request_store.h"
 #include "platform/clock.h"
 #include "portal/directory/directory_store.h"
-#include "tests/support/database_fixture.h"
-#include "tests/support/fake_file_handling.h"
+#include "tests/support/directory_users.h"
+#include "tests/support/request_fixture.h"
 
 namespace heliq {
 namespace {
 
 using nlohmann::json;
-using testing::DatabaseTest;
 using testing::kTestNow;
 
 constexpr std::string_view kQuestion = "HlqServiceRequestMTS.Question";
@@ -30,17 +29,16 @@ constexpr std::string_view kSelectLogStatuses =
 constexpr std::string_view kSelectCounters =
     "select QUEUESIZE, EXPERIENCE from CCEDISRULE where LOGIN = ?";
 
-class RequestRoadTest : public DatabaseTest {
+class RequestRoadTest : public testing::RequestTest {
  protected:
   void SetUp() override {
-    DatabaseTest::SetUp();
+    RequestTest::SetUp();
     if (IsSkipped()) return;
-    files_ = std::make_unique<testing::ScopedFakeFileHandling>();
     Exec("delete from PARAMETERS where PARAM_NAME = 'Reminder_Time'");
     Exec("insert into PARAMETERS (PARAM_NAME, PARAM_VALUE) values ('Reminder_Time', '24')");
-    AddUser("cust", {}, "12", "3");
-    AddUser("eng1", {32});
-    AddUser("eng2", {32});
+    testing::AddDirectoryUser("cust", {}, "12", "3");
+    testing::AddDirectoryUser("eng1", {32});
+    testing::AddDirectoryUser("eng2", {32});
     // eng1's longer queue makes eng2 the automatic choice.
     AddRule("eng1", 4, 9);
     AddRule("eng2", 2, 1);
@@ -55,24 +53,9 @@ class RequestRoadTest : public DatabaseTest {
     client_.reset();
     if (server_) server_->Stop();
     server_.reset();
-    files_.reset();
-    DatabaseTest::TearDown();
+    RequestTest::TearDown();
   }
 
-  void AddUser(const std::string& login, std::vector<int32_t> roles, std::string bp = "",
-               std::string regset = "") {
-    DirectoryUser user;
-    user.login = login;
-    user.given_name = "Given";
-    user.surname = "Name";
-    user.mail = login + "@example.com";
-    user.language_id = "1033";
-    user.country = "US";
-    user.business_partner_id = std::move(bp);
-    user.registration_set = std::move(regset);
-    user.roles = std::move(roles);
-    DirectoryStore::FromSettings().AddUser(user);
-  }
   void AddRule(const std::string& login, int32_t queue, int32_t experience) {
     Exec(
         "insert into CCEDISRULE (LOGIN, QUEUESIZE, EXPERIENCE, APPLYFORAUTOMATIC, KEYWORD) "
@@ -135,7 +118,6 @@ class RequestRoadTest : public DatabaseTest {
     return {rows.rows[0][0].ToLong(), rows.rows[0][1].ToLong()};
   }
 
-  std::unique_ptr<testing::ScopedFakeFileHandling> files_;
   std::unique_ptr<HttpServer> server_;
   std::unique_ptr<httplib::Client> client_;
   DateTime clock_ = kTestNow;

@@ -18,13 +18,12 @@
 #include "portal/directory/directory_store.h"
 #include "servicerequest/dispatch/dispatch.h"
 #include "servicerequest/question/question.h"
-#include "tests/support/database_fixture.h"
-#include "tests/support/fake_file_handling.h"
+#include "tests/support/directory_users.h"
+#include "tests/support/request_fixture.h"
 
 namespace heliq {
 namespace {
 
-using testing::DatabaseTest;
 using testing::kTestNow;
 
 constexpr uint32_t kSeed = 20090101;
@@ -106,19 +105,18 @@ struct EngineerModel {
   int32_t experience = 0;
 };
 
-class RequestLifeModelTest : public DatabaseTest {
+class RequestLifeModelTest : public testing::RequestTest {
  protected:
   void SetUp() override {
-    DatabaseTest::SetUp();
+    RequestTest::SetUp();
     if (IsSkipped()) return;
-    files_ = std::make_unique<testing::ScopedFakeFileHandling>();
     Exec("delete from PARAMETERS where PARAM_NAME = 'Reminder_Time'");
     Exec("insert into PARAMETERS (PARAM_NAME, PARAM_VALUE) values ('Reminder_Time', '2.5')");
-    AddUser("cust", {}, "12", "3");
+    testing::AddDirectoryUser("cust", {}, "12", "3");
     // Differing starting counters so the choice of engineer is not just the login order.
     const std::vector<std::pair<int32_t, int32_t>> start = {{1, 0}, {0, 2}, {1, 4}};
     for (size_t i = 0; i < kEngineers.size(); ++i) {
-      AddUser(kEngineers[i], {32});
+      testing::AddDirectoryUser(kEngineers[i], {32});
       Exec(
           "insert into CCEDISRULE (LOGIN, QUEUESIZE, EXPERIENCE, APPLYFORAUTOMATIC, KEYWORD) "
           "values (?, ?, ?, 1, '')",
@@ -129,25 +127,6 @@ class RequestLifeModelTest : public DatabaseTest {
       Exec("insert into QUESTIONS (Q_ID, Q_STATUS) values (?, 0)", {Variant(kFirstId + i)});
     }
     requests_.assign(kRequests, RequestModel{});
-  }
-  void TearDown() override {
-    files_.reset();
-    DatabaseTest::TearDown();
-  }
-
-  void AddUser(const std::string& login, std::vector<int32_t> roles, std::string bp = "",
-               std::string regset = "") {
-    DirectoryUser user;
-    user.login = login;
-    user.given_name = "Given";
-    user.surname = "Name";
-    user.mail = login + "@example.com";
-    user.language_id = "1033";
-    user.country = "US";
-    user.business_partner_id = std::move(bp);
-    user.registration_set = std::move(regset);
-    user.roles = std::move(roles);
-    DirectoryStore::FromSettings().AddUser(user);
   }
 
   // The actions that make sense in a request's state.
@@ -366,7 +345,6 @@ class RequestLifeModelTest : public DatabaseTest {
     }
   }
 
-  std::unique_ptr<testing::ScopedFakeFileHandling> files_;
   std::vector<RequestModel> requests_;
   std::map<std::string, EngineerModel> engineers_;
 };
