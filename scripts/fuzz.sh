@@ -15,8 +15,8 @@ seconds=${1:-60}
 shift || true
 build=${HELIQ_FUZZ_BUILD:-build-fuzz}
 
-# clang++ from the install script (libFuzzer ships with clang's runtime libraries).
-compiler=${HELIQ_FUZZ_CXX:-clang++}
+# The clang the install script installs (libFuzzer ships with clang's runtime libraries).
+compiler=${HELIQ_FUZZ_CXX:-clang++-16}
 if ! command -v "$compiler" >/dev/null; then echo "fuzz.sh: $compiler is not installed" >&2; exit 1; fi
 launcher=()
 if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi

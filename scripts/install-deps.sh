@@ -21,8 +21,8 @@ packages=(
   libxml2-dev
   # desktop administration utility (Qt 6 Widgets); Xvfb for its screenshots
   qt6-base-dev xvfb xauth
-  # clang with libFuzzer for the fuzz targets
-  clang libclang-rt-14-dev
+  # clang with libFuzzer for the fuzz target (16: it captures structured bindings, as C++20 allows)
+  clang-16 libclang-rt-16-dev
   # loopback SMTP server for the mail tests
   python3-aiosmtpd
   # independent reader of the ".xls" workbooks in the report tests

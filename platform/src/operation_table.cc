@@ -110,10 +110,7 @@ std::vector<const OperationSpec*> ListOperations() {
 }
 
 DictionaryPtr PrepareArguments(const OperationSpec& spec, const Dictionary& args) {
-  for (const auto& entry : args.entries()) {
-    // The key under a plain name: lambdas cannot capture structured bindings in every compiler the
-    // fuzz build uses.
-    const std::string& name = entry.first;
+  for (const auto& [name, value] : args.entries()) {
     const bool known = std::any_of(spec.params.begin(), spec.params.end(),
                                    [&](const ParamSpec& p) { return p.name == name; });
     if (!known) {
