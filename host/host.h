@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <vector>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 

@@ -28,7 +28,8 @@ struct JsonLimits {
 
 // Parses a JSON object of named arguments. An empty body means no arguments.
 DictionaryPtr ParseArguments(std::string_view body, const JsonLimits& limits = {});
-Variant JsonToVariant(const nlohmann::ordered_json& json, const JsonLimits& limits, size_t depth = 0);
+Variant JsonToVariant(const nlohmann::ordered_json& json, const JsonLimits& limits,
+                      size_t depth = 0);
 nlohmann::ordered_json VariantToJson(const Variant& value);
 // {"error": {"number": N, "source": "...", "description": "..."}}
 nlohmann::ordered_json ErrorToJson(const ComError& error);

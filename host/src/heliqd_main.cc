@@ -65,11 +65,13 @@ class SignalWaiter {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"heliqd: the Heliq component host. Serves POST /api/v1/<class id>/<operation> "
-               "with JSON arguments; each call is one unit of work."};
+  CLI::App app{
+      "heliqd: the Heliq component host. Serves POST /api/v1/<class id>/<operation> "
+      "with JSON arguments; each call is one unit of work."};
   std::string config;
-  app.add_option("--config", config, "configuration file (default: $HELIQ_CONFIG or "
-                                      "config/heliq.toml)");
+  app.add_option("--config", config,
+                 "configuration file (default: $HELIQ_CONFIG or "
+                 "config/heliq.toml)");
   CLI11_PARSE(app, argc, argv);
   BlockStopSignals();
   try {

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <set>
 #include <mutex>
+#include <set>
 #include <sstream>
 
 #include "common/heliq_utilities.h"
@@ -26,22 +26,14 @@ struct StatusRule {
 };
 
 constexpr StatusRule kStatusTable[] = {
-    {err::kBadRequest, 400},
-    {err::kUnauthorized, 401},
-    {err::kInvalidProcedureCall, 422},
-    {err::kOverflow, 422},
-    {err::kTypeMismatch, 422},
-    {err::kInvalidUseOfNull, 422},
-    {err::kArgumentNotOptional, 422},
-    {err::kDbRowChanged, 409},
-    {err::kDbConstraint, 409},
-    {err::kBackOfficeRefused, 502},
-    {err::kMailNotSent, 502},
-    {err::kCannotCreateComponent, 503},
-    {err::kDbConnection, 503},
-    {err::kCallDeadlineExceeded, 503},
-    {err::kResourceNotFound, 404},
-    {err::kPayloadTooLarge, 413},
+    {err::kBadRequest, 400},           {err::kUnauthorized, 401},
+    {err::kInvalidProcedureCall, 422}, {err::kOverflow, 422},
+    {err::kTypeMismatch, 422},         {err::kInvalidUseOfNull, 422},
+    {err::kArgumentNotOptional, 422},  {err::kDbRowChanged, 409},
+    {err::kDbConstraint, 409},         {err::kBackOfficeRefused, 502},
+    {err::kMailNotSent, 502},          {err::kCannotCreateComponent, 503},
+    {err::kDbConnection, 503},         {err::kCallDeadlineExceeded, 503},
+    {err::kResourceNotFound, 404},     {err::kPayloadTooLarge, 413},
     {err::kHostStopping, 503},
 };
 
@@ -91,8 +83,8 @@ void InitializeSystem() {
 HostResponse ErrorResponse(const ComError& error) {
   HostResponse response;
   response.status = HttpStatusFor(error.number());
-  response.body = ErrorToJson(ComError(error.number(), RedactSecrets(error.source()),
-                                       RedactSecrets(error.description())));
+  response.body = ErrorToJson(
+      ComError(error.number(), RedactSecrets(error.source()), RedactSecrets(error.description())));
   return response;
 }
 
@@ -125,8 +117,7 @@ HostResponse InvokeOperation(std::string_view class_id, std::string_view operati
         if (std::chrono::steady_clock::now() > deadline) {
           throw ComError(err::kCallDeadlineExceeded, "Host",
                          spec->class_id + "." + spec->name + " ran longer than its deadline of " +
-                             std::to_string(allowed.count()) +
-                             " ms; nothing of it was committed");
+                             std::to_string(allowed.count()) + " ms; nothing of it was committed");
         }
         return result;
       };

@@ -20,8 +20,8 @@ std::string Where(const std::string& path) { return path.empty() ? "" : " at " +
 
 Variant Convert(const nlohmann::ordered_json& json, const JsonLimits& limits, size_t depth) {
   if (depth > limits.max_depth) {
-    throw LimitViolation{"", "arguments nest deeper than " + std::to_string(limits.max_depth) +
-                                 " levels"};
+    throw LimitViolation{
+        "", "arguments nest deeper than " + std::to_string(limits.max_depth) + " levels"};
   }
   switch (json.type()) {
     case nlohmann::ordered_json::value_t::null:
@@ -50,8 +50,8 @@ Variant Convert(const nlohmann::ordered_json& json, const JsonLimits& limits, si
     case nlohmann::ordered_json::value_t::string: {
       const auto& text = json.get_ref<const std::string&>();
       if (text.size() > limits.max_text_bytes) {
-        throw LimitViolation{"", "a text is longer than " + std::to_string(limits.max_text_bytes) +
-                                     " bytes"};
+        throw LimitViolation{
+            "", "a text is longer than " + std::to_string(limits.max_text_bytes) + " bytes"};
       }
       return Variant(text);
     }

@@ -46,9 +46,9 @@ DictionaryPtr RowDictionary(const ResultSet& result, size_t row) {
 
 const std::vector<std::string_view>& FrontEndRequestFields() {
   static const std::vector<std::string_view> fields = {
-      "CENTER",    "Q_PRODUCTCAT", "PRODUCTID",  "Q_CATEGORY", "Q_DESC",       "Q_TEXT",
-      "Q_ORIGINATOR", "PROSPECT",  "EMAILID",    "BP_NUMBER",  "Q_PRIORITY",   "Q_PRODUCT",
-      "Q_REPORTED", "Q_SITE",      "Q_OBJECT",   "Q_OBJECTNR", "OSVREQUESTED", "PREFSTARTDATE"};
+      "CENTER",       "Q_PRODUCTCAT", "PRODUCTID", "Q_CATEGORY", "Q_DESC",       "Q_TEXT",
+      "Q_ORIGINATOR", "PROSPECT",     "EMAILID",   "BP_NUMBER",  "Q_PRIORITY",   "Q_PRODUCT",
+      "Q_REPORTED",   "Q_SITE",       "Q_OBJECT",  "Q_OBJECTNR", "OSVREQUESTED", "PREFSTARTDATE"};
   return fields;
 }
 

@@ -40,8 +40,8 @@ std::shared_ptr<spdlog::logger> Logger() {
       logger.reset();
     }
     if (!logger) {
-      logger = std::make_shared<spdlog::logger>(
-          "heliq", std::make_shared<spdlog::sinks::stderr_sink_mt>());
+      logger = std::make_shared<spdlog::logger>("heliq",
+                                                std::make_shared<spdlog::sinks::stderr_sink_mt>());
     }
     logger->flush_on(spdlog::level::warn);
   });
@@ -124,9 +124,7 @@ std::string RedactSecrets(std::string text) {
   return text;
 }
 
-void LogInfo(std::string_view text) {
-  Logger()->info("{}", RedactSecrets(std::string(text)));
-}
+void LogInfo(std::string_view text) { Logger()->info("{}", RedactSecrets(std::string(text))); }
 
 void RegisterLogComponent() {
   ComponentRegistry::Global().Register(kLogClassId, [] { return std::make_unique<FileLog>(); });

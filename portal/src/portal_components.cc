@@ -6,8 +6,8 @@
 #include "portal/directory/directory_components.h"
 #include "portal/faqlist/faq_catalogue_stand_in.h"
 #include "portal/filehandling/file_store.h"
-#include "portal/report/report_stand_in.h"
 #include "portal/maintenance/maintenance_services.h"
+#include "portal/report/report_stand_in.h"
 
 namespace heliq {
 

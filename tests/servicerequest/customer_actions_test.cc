@@ -130,7 +130,7 @@ TEST_P(CustomerActionsTest, ChangedCallReplacesTheActionUntilTheRequestCaughtUp)
   EXPECT_EQ(Counters("sce1") + " " + Counters("sce2"), "2|0 2|0");
   EXPECT_EQ(Reminder(1), "35||2008-12-31 18:00:00");
   EXPECT_EQ(LogTexts(1), (Strings{"15|HQLBL4318;;;;sce2|Serial number, please",
-                             "35|HQLBL4300|Serial number, please"}));
+                                  "35|HQLBL4300|Serial number, please"}));
   const std::string seen = Field(1, "LASTTRANSTIME").ToText();
   EXPECT_EQ(seen, BackOfficeSimulator().FindCall(number)->last_trans_time);
 

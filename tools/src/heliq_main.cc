@@ -15,11 +15,11 @@ int main(int argc, char** argv) {
   app.add_option("--config", config,
                  "configuration file (default: $HELIQ_CONFIG or config/heliq.toml)");
   const std::vector<heliq::tools::CommandRunner> commands = {
-      heliq::tools::AddInitCommand(app),     heliq::tools::AddCallCommand(app),
-      heliq::tools::AddServeCommand(app),    heliq::tools::AddBackOfficeCommand(app),
-      heliq::tools::AddRequestCommand(app),  heliq::tools::AddDirectoryCommand(app),
-      heliq::tools::AddRegistryCommand(app),
-      heliq::tools::AddEscalateCommand(app),  heliq::tools::AddSchedulerCommand(app),
+      heliq::tools::AddInitCommand(app),      heliq::tools::AddCallCommand(app),
+      heliq::tools::AddServeCommand(app),     heliq::tools::AddBackOfficeCommand(app),
+      heliq::tools::AddRequestCommand(app),   heliq::tools::AddDirectoryCommand(app),
+      heliq::tools::AddRegistryCommand(app),  heliq::tools::AddEscalateCommand(app),
+      heliq::tools::AddSchedulerCommand(app),
   };
   CLI11_PARSE(app, argc, argv);
   try {

@@ -1,7 +1,7 @@
 // The clean-up service: abandoned unregistered requests and the file store's leftovers.
 #include <charconv>
-#include <optional>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 

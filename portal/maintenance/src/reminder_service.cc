@@ -1,7 +1,7 @@
 // The reminder service: customers of answered requests whose reminder time has passed.
 #include <set>
-#include <utility>
 #include <string>
+#include <utility>
 
 #include "common/heliq_utilities.h"
 #include "portal/maintenance/src/maintenance_support.h"
