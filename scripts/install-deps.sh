@@ -14,8 +14,8 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # databases: embedded SQLite, PostgreSQL client library and the 15 server for the tests
   libsqlite3-dev sqlite3 libpq-dev postgresql-15
-  # HTTP, JSON, command line, configuration, log, SMTP
-  libcpp-httplib-dev nlohmann-json3-dev libcli11-dev libtomlplusplus-dev libspdlog-dev libfmt-dev
+  # HTTP (Beast/Asio; cpp-httplib is the tests' client), JSON, command line, configuration, log, SMTP
+  libboost-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev libtomlplusplus-dev libspdlog-dev libfmt-dev
   libcurl4-openssl-dev
   # XML parser the tests read the engineer-list files with
   libxml2-dev
@@ -27,6 +27,10 @@ packages=(
   python3-aiosmtpd
   # independent reader of the ".xls" workbooks in the report tests
   python3-xlrd
+  # password hashes and session tokens
+  libsodium-dev
+  # the Debian package and its checks
+  dpkg-dev fakeroot lintian
   curl ca-certificates
 )
 
