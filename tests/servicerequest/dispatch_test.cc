@@ -332,6 +332,40 @@ TEST_P(DispatchTest, AutomaticTieGoesToTheFirstRowOfTheAutomaticOrder) {
   EXPECT_EQ(Value("select D_DIRECT_TO from QUESTIONS").ToText(), "z");
 }
 
+// A null counter is the smallest value on both databases: no queue comes first, no experience
+// last, in the list and in the automatic choice alike.
+TEST_P(DispatchTest, NullCountersBreakTiesAlikeOnEveryDatabase) {
+  for (const char* login : {"p", "q", "r"}) AddUser(login, {32});
+  AddRule("CCEDISRULE", "p", {}, 1, 0);
+  AddRule("CCEDISRULE", "q", {}, 0, 0);
+  AddRule("CCEDISRULE", "r", {}, 1, 0);
+  Exec("update CCEDISRULE set EXPERIENCE = NULL where LOGIN = 'p'");
+  Exec("update CCEDISRULE set QUEUESIZE = NULL where LOGIN = 'q'");
+  RegisteredRequest(1);
+  InspectableDispatch manual;
+  DispatchCc(manual, 1, false);
+  EXPECT_EQ(ReadList(ListPath("CC_", 1)).logins, (std::vector<std::string>{"q", "r", "p"}));
+  InspectableDispatch automatic;
+  DispatchCc(automatic, 1, true);
+  EXPECT_EQ(Value("select D_DIRECT_TO from QUESTIONS").ToText(), "q");
+}
+
+// The ranked part ends at a rule row without a login; members without rules come only after all
+// ranked entries, so none of them is listed ahead of a ranked engineer.
+TEST_P(DispatchTest, RuleRowWithoutLoginEndsTheListBeforeTheUnrankedMembers) {
+  for (const char* login : {"a", "b", "norule"}) AddUser(login, {32});
+  AddRule("CCEDISRULE", "a", {{"COUNTRY", Variant(";US;")}, {"PRODCAT", Variant(";5;")}});
+  AddRule("CCEDISRULE", "", {{"COUNTRY", Variant(";US;")}});
+  AddRule("CCEDISRULE", "b", {});
+  RegisteredRequest(1);
+  InspectableDispatch dispatch;
+  DispatchCc(dispatch, 1, false);
+  EXPECT_EQ(dispatch.m_vEngineers, (std::vector<std::string>{"a", "", "b", "norule"}));
+  const EngineerList list = ReadList(ListPath("CC_", 1));
+  EXPECT_EQ(list.logins, std::vector<std::string>{"a"});
+  EXPECT_EQ(list.sequences, std::vector<std::string>{"1"});
+}
+
 TEST_P(DispatchTest, VanishedEngineerLosesHisRulesAndTheRequestStays) {
   AddUser("gone-role", {36});
   AddRule("CCEDISRULE", "gone-role", {{"COUNTRY", Variant(";US;")}});

@@ -47,7 +47,7 @@ struct ReportQuery {
 constexpr std::string_view kRequestsByStatus =
     "SELECT Q_STATUS, COUNT(*) FROM QUESTIONS GROUP BY Q_STATUS ORDER BY Q_STATUS";
 constexpr std::string_view kRequestsByCentre =
-    "SELECT CENTER, COUNT(*) FROM QUESTIONS GROUP BY CENTER ORDER BY CENTER";
+    "SELECT CENTER, COUNT(*) FROM QUESTIONS GROUP BY CENTER ORDER BY CENTER NULLS FIRST";
 constexpr std::string_view kRequestsByEngineer =
     "SELECT D_DIRECT_TO, COUNT(*) FROM QUESTIONS WHERE D_DIRECT_TO IS NOT NULL "
     "GROUP BY D_DIRECT_TO ORDER BY D_DIRECT_TO";
@@ -56,9 +56,10 @@ constexpr std::string_view kOpenRequests =
     "SELECT Q_ID, Q_STATUS, CENTER, D_DIRECT_TO, REGISTEREDDATE, Q_DESC FROM QUESTIONS "
     "ORDER BY Q_ID LIMIT 65535";
 constexpr std::string_view kActionsByStatus =
-    "SELECT T_STATUS, COUNT(*) FROM TRANSACTIONS GROUP BY T_STATUS ORDER BY T_STATUS";
+    "SELECT T_STATUS, COUNT(*) FROM TRANSACTIONS GROUP BY T_STATUS ORDER BY T_STATUS NULLS FIRST";
 constexpr std::string_view kArchivedByStatus =
-    "SELECT Q_STATUS, COUNT(*) FROM QUESTIONHISTORY GROUP BY Q_STATUS ORDER BY Q_STATUS";
+    "SELECT Q_STATUS, COUNT(*) FROM QUESTIONHISTORY GROUP BY Q_STATUS ORDER BY Q_STATUS NULLS "
+    "FIRST";
 
 const std::vector<ReportQuery>& ReportQueries() {
   static const std::vector<ReportQuery> queries = {

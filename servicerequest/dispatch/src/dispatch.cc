@@ -30,7 +30,8 @@ constexpr std::string_view kNoRulesSource =
 constexpr std::string_view kFileServerMessage =
     "Problem with File Server. Contact the administrator.";
 
-// The statements of one engineer family.
+// The statements of one engineer family. A null counter sorts as the smallest value on every
+// database (the databases disagree by default), so ties break alike on SQLite and PostgreSQL.
 struct FamilySql {
   std::string_view weights;
   std::string_view automatic_rules;
@@ -40,15 +41,17 @@ struct FamilySql {
 
 constexpr FamilySql kCallCentreSql{
     "SELECT * FROM CCEDISWEIGHT ORDER BY ID",
-    "SELECT * FROM CCEDISRULE WHERE APPLYFORAUTOMATIC = 1 ORDER BY QUEUESIZE, EXPERIENCE DESC, "
-    "LOGIN",
-    "SELECT * FROM CCEDISRULE ORDER BY QUEUESIZE DESC, EXPERIENCE, LOGIN DESC",
+    "SELECT * FROM CCEDISRULE WHERE APPLYFORAUTOMATIC = 1 ORDER BY QUEUESIZE NULLS FIRST, "
+    "EXPERIENCE DESC NULLS LAST, LOGIN",
+    "SELECT * FROM CCEDISRULE ORDER BY QUEUESIZE DESC NULLS LAST, "
+    "EXPERIENCE NULLS FIRST, LOGIN DESC",
     "SELECT LOGIN FROM CCEDISRULE WHERE APPLYFORAUTOMATIC = 1 LIMIT 1"};
 constexpr FamilySql kSupportCentreSql{
     "SELECT * FROM SCEDISWEIGHT ORDER BY ID",
-    "SELECT * FROM SCEDISRULE WHERE APPLYFORAUTOMATIC = 1 ORDER BY QUEUESIZE, EXPERIENCE DESC, "
-    "LOGIN",
-    "SELECT * FROM SCEDISRULE ORDER BY QUEUESIZE DESC, EXPERIENCE, LOGIN DESC",
+    "SELECT * FROM SCEDISRULE WHERE APPLYFORAUTOMATIC = 1 ORDER BY QUEUESIZE NULLS FIRST, "
+    "EXPERIENCE DESC NULLS LAST, LOGIN",
+    "SELECT * FROM SCEDISRULE ORDER BY QUEUESIZE DESC NULLS LAST, "
+    "EXPERIENCE NULLS FIRST, LOGIN DESC",
     "SELECT LOGIN FROM SCEDISRULE WHERE APPLYFORAUTOMATIC = 1 LIMIT 1"};
 
 const FamilySql& SqlFor(int32_t role) {
@@ -292,9 +295,9 @@ void Dispatch::checkAndAddotherEngineers(int32_t role) {
     if (members.row_count() == 0) return;
     std::unordered_set<std::string> with_rules;
     for (const auto& candidate : m_vRuleEngineers) with_rules.insert(candidate.login);
-    // The list ends at its first empty entry: members are appended after the ranked logins.
-    auto end = std::find(m_vEngineers.begin(), m_vEngineers.end(), std::string());
-    m_vEngineers.erase(end, m_vEngineers.end());
+    // Members go after all N ranked entries, empty ones included: the file ends at the first
+    // empty login, so a rule row without a login ends the list rather than letting unranked
+    // members in ahead of the ranked ones behind it.
     for (int32_t i = 0; i < members.row_count(); ++i) {
       const std::string& login = members.Value(static_cast<size_t>(i), "cn");
       if (!with_rules.count(login)) m_vEngineers.push_back(login);
