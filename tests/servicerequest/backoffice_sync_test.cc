@@ -89,6 +89,30 @@ TEST_P(BackOfficeSyncTest, QueuedRequestGetsTheEngineerAndResetOneLosesHim) {
   EXPECT_EQ(LogTexts(2), (Strings{"5|HQLBL4300|wait"}));
 }
 
+// Whatever the back office changed, the request takes its stamp, also when no action is
+// replayed: otherwise every later customer update would be answered as stale.
+TEST_P(BackOfficeSyncTest, ReportedStampIsStoredAlsoWhenNoActionIsReplayed) {
+  struct Case {
+    int32_t backoffice_status;
+    std::string_view engineer_code;
+  };
+  const Case cases[] = {{1, "SE01"}, {3, "SE01"}, {10, "SE01"}, {7, "SE01"}};
+  int32_t id = 0;
+  for (const Case& c : cases) {
+    AddRequest(++id, 150, 2, "sce1");
+    EXPECT_EQ(Sync(Changes(c.backoffice_status, 0, c.engineer_code), Details(id, 150, 2, "sce1")),
+              "");
+    EXPECT_EQ(Field(id, "LASTTRANSTIME").ToText(), "BO-2") << "status " << c.backoffice_status;
+    EXPECT_EQ(Field(id, "D_DIRECT_TO").ToText(), "sce1");
+  }
+  // A change that carries no stamp leaves the stored one alone.
+  AddRequest(++id, 150, 2, "sce1");
+  auto unstamped = Changes(7, 0, "SE01");
+  unstamped->Set("LASTTRANSTIME", Variant(""));
+  EXPECT_EQ(Sync(unstamped, Details(id, 150, 2, "sce1")), "");
+  EXPECT_EQ(Field(id, "LASTTRANSTIME").ToText(), "BO-1");
+}
+
 INSTANTIATE_DATABASE_TEST_SUITE(BackOfficeSyncTest);
 
 }  // namespace

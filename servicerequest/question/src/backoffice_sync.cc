@@ -31,6 +31,7 @@ constexpr std::string_view kUpdateAccordingSource =
 constexpr std::string_view kResetSource = "HlqServiceRequestMTS.Question.ResetQuestiontoRegistered";
 
 constexpr std::string_view kUpdateServiceOrder = "UPDATE QUESTIONS SET SERVICEORDER=? WHERE Q_ID=?";
+constexpr std::string_view kStoreStamp = "UPDATE QUESTIONS SET LASTTRANSTIME=? WHERE Q_ID=?";
 constexpr std::string_view kSelectForReset =
     "SELECT Q_STATUS, CENTER, D_DIRECT_TO, LASTTRANSTIME FROM QUESTIONS WHERE Q_ID = ?";
 // R_STATUS is text: the status is bound as its decimal text.
@@ -146,8 +147,17 @@ void Question::UpdateBackendChangesToQuestion(const DictionaryPtr& changes_ptr,
     details.Set("LASTTRANSTIME", changes.Get("LASTTRANSTIME"));
     details.Set("USERCOMMENT", changes.Get("WAITINGDESC"));
     UpdateHLQAccordingtoStatus(details_ptr, new_status, new_engineer, error);
-    // A reassignment that failed leaves the request half way: no service order, no vote.
+    // A reassignment that failed leaves the request half way: no service order, no vote, and the
+    // old stamp, so the next customer action finds the call changed and synchronises again.
     if (!error.empty()) return;
+
+    // The request has now caught up with the call, whether or not an action was replayed (and
+    // not every replayed action stores the stamp): without it every later customer update would
+    // be answered as stale and have no effect.
+    const std::string stamp = TextOf(details, "LASTTRANSTIME");
+    if (!stamp.empty()) {
+      GetHeliqConnection()->Execute(kStoreStamp, {Variant(stamp), Variant(question_id)});
+    }
 
     if (backoffice_status == kBoServiceOrder) {
       UpdateSvcOrderDetails(TextOf(changes, "SERVICEORDER"), question_id);
@@ -216,10 +226,13 @@ void Question::UpdateHLQAccordingtoStatus(const DictionaryPtr& details_ptr, int3
 
 void Question::UpdateSvcOrderDetails(const std::string& service_order, int32_t question_id) {
   try {
+    Savepoint part;
     auto connection = GetHeliqConnection();
     connection->Execute(kUpdateServiceOrder, {Variant(service_order), Variant(question_id)});
+    part.Release();
   } catch (...) {
-    // The service order is informative only: losing it must not undo the synchronisation.
+    // The service order is informative only: losing it must not undo the synchronisation. The
+    // savepoint keeps its failure from spoiling the rest of the call.
   }
 }
 
