@@ -226,13 +226,10 @@ void Question::UpdateHLQAccordingtoStatus(const DictionaryPtr& details_ptr, int3
 
 void Question::UpdateSvcOrderDetails(const std::string& service_order, int32_t question_id) {
   try {
-    Savepoint part;
     auto connection = GetHeliqConnection();
     connection->Execute(kUpdateServiceOrder, {Variant(service_order), Variant(question_id)});
-    part.Release();
   } catch (...) {
-    // The service order is informative only: losing it must not undo the synchronisation. The
-    // savepoint keeps its failure from spoiling the rest of the call.
+    // The service order is informative only: losing it must not undo the synchronisation.
   }
 }
 
