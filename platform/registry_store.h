@@ -32,6 +32,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace heliq {
@@ -59,6 +60,11 @@ class RegistryStore {
   // `type` would. The value path must name a key and a value: "<key path>\<name>", both non-empty.
   void Write(std::string_view value_path, std::string_view value,
              std::string_view type = kRegistryText);
+  // Writes every (value path, text) pair of `values` in one replacement of the file: a reader sees
+  // all of them or none, and on any failure (a bad path among them included) the file is as it
+  // was. Values new to the file are added in the order given; a path given twice keeps the last.
+  void WriteAll(const std::vector<std::pair<std::string, std::string>>& values,
+                std::string_view type = kRegistryText);
   // The text at `value_path`, nullopt when there is none (or no file yet).
   std::optional<std::string> Read(std::string_view value_path) const;
   // Every value, in file order. An absent file holds none.

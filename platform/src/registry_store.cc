@@ -280,27 +280,38 @@ RegistryStore RegistryStore::FromSettings() {
 
 void RegistryStore::Write(std::string_view value_path, std::string_view value,
                           std::string_view type) {
+  WriteAll({{std::string(value_path), std::string(value)}}, type);
+}
+
+void RegistryStore::WriteAll(const std::vector<std::pair<std::string, std::string>>& values,
+                             std::string_view type) {
   if (type != kRegistryText) {
     throw BadArgument("the registry store holds text values (" + std::string(kRegistryText) +
                       ") only, not " + std::string(type));
   }
-  auto [key, name] = SplitValuePath(value_path);
+  std::vector<RegistryValue> changes;
+  for (const auto& [value_path, value] : values) {
+    auto [key, name] = SplitValuePath(value_path);
+    changes.push_back({std::move(key), std::move(name), value});
+  }
   if (!file_.parent_path().empty()) {
     std::error_code error;
     std::filesystem::create_directories(file_.parent_path(), error);
     if (error) throw AccessError(error.value(), file_.parent_path());
   }
   WriterLock lock(file_);
-  std::vector<RegistryValue> values = Load(file_);
-  bool replaced = false;
-  for (auto& v : values) {
-    if (SameIgnoringCase(v.key, key) && SameIgnoringCase(v.name, name)) {
-      v.value = std::string(value);
-      replaced = true;
+  std::vector<RegistryValue> stored = Load(file_);
+  for (auto& change : changes) {
+    bool replaced = false;
+    for (auto& v : stored) {
+      if (SameIgnoringCase(v.key, change.key) && SameIgnoringCase(v.name, change.name)) {
+        v.value = change.value;
+        replaced = true;
+      }
     }
+    if (!replaced) stored.push_back(std::move(change));
   }
-  if (!replaced) values.push_back({std::move(key), std::move(name), std::string(value)});
-  ReplaceAtomically(file_, Render(values));
+  ReplaceAtomically(file_, Render(stored));
 }
 
 std::optional<std::string> RegistryStore::Read(std::string_view value_path) const {

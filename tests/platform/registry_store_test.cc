@@ -142,6 +142,23 @@ TEST_F(RegistryStoreTest, BadValuePathsAndTypesChangeNothing) {
   EXPECT_EQ(FileText(store.file()), before);
 }
 
+TEST_F(RegistryStoreTest, SeveralValuesAreWrittenTogetherOrNotAtAll) {
+  RegistryStore store(dir_ / "registry.txt");
+  store.Write(Path("B"), "old");
+  store.WriteAll({{Path("A"), "1"}, {Path("b"), "2"}, {Path("C"), "3"}, {Path("A"), "4"}});
+  std::vector<std::string> values;
+  for (const auto& v : store.List()) values.push_back(v.name + "=" + v.value);
+  EXPECT_EQ(values, (std::vector<std::string>{"B=2", "A=4", "C=3"}));
+
+  const std::string text = FileText(store.file());
+  ExpectError(err::kInvalidProcedureCall, [&] {
+    store.WriteAll({{Path("A"), "5"}, {"no-separator", "6"}});
+  });
+  ExpectError(err::kInvalidProcedureCall, [&] { store.WriteAll({{Path("A"), "5"}}, "REG_DWORD"); });
+  EXPECT_EQ(FileText(store.file()), text);
+  EXPECT_TRUE(StrayFiles(store).empty());
+}
+
 TEST_F(RegistryStoreTest, UnusableFilesFailClearlyAndAreLeftAsTheyWere) {
   // The store's path is a folder.
   fs::create_directories(dir_ / "folder.txt");

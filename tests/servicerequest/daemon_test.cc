@@ -2,6 +2,9 @@
 #include "servicerequest/question/daemon.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <string>
@@ -143,6 +146,56 @@ TEST_P(DaemonTest, RegistryFailureIsReportedAndTheCallRollsBack) {
   EXPECT_EQ(row.rows[0][2], Variant(24));
   EXPECT_EQ(row.rows[0][3].ToText(), "as installed");
   ASSERT_EQ(testing::RecordingLog::Entries().size(), 1u);
+}
+
+// Lowers the file-size limit of the process while it lives: writes that would grow a file past
+// `bytes` fail with EFBIG, as on a full disk or an exhausted quota.
+class ScopedFileSizeLimit {
+ public:
+  explicit ScopedFileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    previous_signal_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  }
+  ~ScopedFileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previous_signal_);
+  }
+  ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+  ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  void (*previous_signal_)(int) = SIG_DFL;
+};
+
+// The store fills up half way through the service's values (the run and time values would still
+// fit, the longer interval not): neither the row nor any registry value changes.
+TEST_P(DaemonTest, RegistryFailureMidwayLeavesTheRowAndTheStoreAsTheyWere) {
+  AddService("Archive", 0, 24);
+  Save("Archive", false, 24, "as installed");
+  {
+    ScopedFixedTime earlier(kTestNow.AddSeconds(-86400));
+    Save("Archive", true, 24, "as installed");
+  }
+  Save("Archive", false, 24, "as installed");
+  const std::vector<std::string> before = RegistryValues();
+  ASSERT_EQ(before.size(), 3u);
+  const auto size = std::filesystem::file_size(Registry().file());
+  try {
+    ScopedFileSizeLimit full(size + 2);
+    Save("Archive", true, 123456, "changed");
+    ADD_FAILURE() << "no error";
+  } catch (const ComError& e) {
+    EXPECT_EQ(e.number(), err::kPathFileAccess) << e.description();
+  }
+  EXPECT_EQ(RegistryValues(), before);
+  const ResultSet row = Row("Archive");
+  EXPECT_EQ(row.rows[0][1], Variant(0));
+  EXPECT_EQ(row.rows[0][2], Variant(24));
+  EXPECT_EQ(row.rows[0][3].ToText(), "as installed");
 }
 
 TEST_P(DaemonTest, OutsideAUnitOfWorkTheRowStaysChangedWhenTheRegistryFails) {

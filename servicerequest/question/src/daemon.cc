@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "common/heliq_utilities.h"
 #include "common/operation_frame.h"
@@ -18,9 +20,9 @@ constexpr std::string_view kSaveSource = "HlqServiceRequestMTS.Daemon.SaveDameon
 
 constexpr std::string_view kSelectDaemon = "SELECT * FROM DAEMON WHERE NAME = ?";
 
-// What the scheduling service reads for one service. The services write their values in
-// slightly different orders, kept as they always were (a reader that polls the store sees the
-// same intermediate states): `time_last` writes the interval before the time.
+// What the scheduling service reads for one service. The services list their values in slightly
+// different orders, kept as they always were (it is the order of first appearance in the store):
+// `time_last` puts the interval before the time.
 struct ServiceValues {
   std::string_view name;  // DAEMON.NAME, compared exactly
   std::string_view run;
@@ -43,21 +45,25 @@ const ServiceValues* FindService(std::string_view name) {
   return nullptr;
 }
 
+// All values of the service in one replacement of the store: a failure leaves the store as it
+// was, so the unit of work's rollback of the DAEMON row leaves the panel and the scheduling
+// service in agreement.
 void WriteRegistry(const ServiceValues& service, bool status, int32_t interval,
                    const DateTime& now) {
-  RegistryStore registry = RegistryStore::FromSettings();
-  auto write = [&](std::string_view name, const std::string& value) {
-    registry.Write(std::string(kSchedulerParametersKey) + std::string(name), value);
+  std::vector<std::pair<std::string, std::string>> values;
+  auto add = [&](std::string_view name, std::string value) {
+    values.emplace_back(std::string(kSchedulerParametersKey) + std::string(name), std::move(value));
   };
   // The start time is only written when the service is switched on: switching off keeps the time
   // of the last start.
-  auto write_time = [&] {
-    if (status) write(service.time, now.ToText());
+  auto add_time = [&] {
+    if (status) add(service.time, now.ToText());
   };
-  write(service.run, status ? "1" : "0");
-  if (!service.time_last) write_time();
-  write(service.interval, std::to_string(interval));
-  if (service.time_last) write_time();
+  add(service.run, status ? "1" : "0");
+  if (!service.time_last) add_time();
+  add(service.interval, std::to_string(interval));
+  if (service.time_last) add_time();
+  RegistryStore::FromSettings().WriteAll(values);
 }
 
 }  // namespace
