@@ -6,7 +6,8 @@
 //            written under a temporary name and renamed, so a reader never sees half a message.
 //   "smtp":  sent through libcurl to smtp_host:smtp_port, with STARTTLS when smtp_starttls is
 //            true and a login when smtp_user is set (password from smtp_password or the
-//            environment variable HELIQ_SMTP_PASSWORD).
+//            environment variable HELIQ_SMTP_PASSWORD). A login without STARTTLS is refused
+//            unless smtp_allow_plain_auth is true.
 // The body is sent as text/plain; charset=utf-8 with CR LF line ends (multipart/mixed when there
 // are attachments); headers that carry non-ASCII text are encoded as RFC 2047 words.
 //
@@ -16,19 +17,23 @@
 //
 // Settings ([mail]): transport, pickup_dir (relative to the install directory; default
 // "var/mail"), smtp_host, smtp_port (default 25), smtp_starttls (STARTTLS required), smtp_user,
-// smtp_password, smtp_timeout (seconds for the whole exchange, default 30).
+// smtp_password, smtp_allow_plain_auth (default false), smtp_timeout (seconds for the whole
+// exchange, default 30).
 //
 // Failures: SendMail throws ComError: err::kPathFileAccess when the pickup folder cannot be
 // written; err::kMailNotSent when the message cannot be sent as given (no sender, no recipient, a
-// bad address, an unknown transport) or the SMTP server refuses it or cannot be reached (the
-// description names the server, never a password). Nothing is retried; a failed pickup write
+// bad address, an unknown transport, a login that would cross an unencrypted connection) or the
+// SMTP server refuses it or cannot be reached (the description names the server, never a
+// password). Nothing is retried; a failed pickup write
 // leaves no file behind.
 //
 // Thread safety: SendMail may be called from any number of threads at once.
 #ifndef HELIQ_PLATFORM_MAIL_H_
 #define HELIQ_PLATFORM_MAIL_H_
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace heliq {
@@ -50,6 +55,11 @@ struct MailMessage {
 
 // Sends `message` with the transport the configuration names.
 void SendMail(const MailMessage& message);
+
+// Why SendMail would refuse `address` as a recipient entry (one or more "local@domain" or
+// "Display Name <local@domain>"), in the words of its error; nullopt when the entry is fine. A
+// blank entry is refused.
+std::optional<std::string> MailAddressProblem(std::string_view address);
 
 // One SendMail call seen by a ScopedMailRecorder.
 struct MailRecord {

@@ -38,8 +38,10 @@ constexpr long kDefaultTimeoutSeconds = 30;
 
 thread_local ScopedMailRecorder* current_recorder = nullptr;
 
+constexpr std::string_view kNotSent = "mail not sent: ";
+
 ComError NotSent(const std::string& why) {
-  return ComError(err::kMailNotSent, std::string(kSource), "mail not sent: " + why);
+  return ComError(err::kMailNotSent, std::string(kSource), std::string(kNotSent) + why);
 }
 
 bool IsAscii(std::string_view text) {
@@ -493,6 +495,15 @@ void SendThroughSmtp(const Composed& composed) {
     timeout = std::stol(text);
   }
 
+  const std::string user = SettingValue("mail", "smtp_user");
+  // Refused before connecting: a password sent in the clear may be read by anyone on the way.
+  if (!Trim(user).empty() && !SettingIsTrue("mail", "smtp_starttls") &&
+      !SettingIsTrue("mail", "smtp_allow_plain_auth")) {
+    throw NotSent("the login for the SMTP server " + server +
+                  " would cross an unencrypted connection: set [mail] smtp_starttls = true (or "
+                  "smtp_allow_plain_auth = true to allow it)");
+  }
+
   CurlHandle curl;
   if (curl.handle == nullptr) throw NotSent("cannot start an SMTP session with " + server);
   for (const std::string& recipient : composed.recipients) {
@@ -502,7 +513,6 @@ void SendThroughSmtp(const Composed& composed) {
   }
   const std::string url = "smtp://" + server;
   const std::string sender = "<" + composed.sender + ">";
-  const std::string user = SettingValue("mail", "smtp_user");
   const std::string password = SettingValue("mail", "smtp_password");
   Upload upload{composed.text};
   std::array<char, CURL_ERROR_SIZE> error_text{};
@@ -518,7 +528,8 @@ void SendThroughSmtp(const Composed& composed) {
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);  // no SIGALRM: SendMail runs on many threads
   curl_easy_setopt(h, CURLOPT_TIMEOUT, timeout);
   curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, std::min(timeout, 10L));
-  if (SettingIsTrue("mail", "smtp_starttls")) curl_easy_setopt(h, CURLOPT_USE_SSL, CURLUSESSL_ALL);
+  const bool starttls = SettingIsTrue("mail", "smtp_starttls");
+  if (starttls) curl_easy_setopt(h, CURLOPT_USE_SSL, CURLUSESSL_ALL);
   if (!Trim(user).empty()) {
     curl_easy_setopt(h, CURLOPT_USERNAME, user.c_str());
     curl_easy_setopt(h, CURLOPT_PASSWORD, password.c_str());
@@ -547,6 +558,15 @@ void Deliver(const MailMessage& message) {
 }
 
 }  // namespace
+
+std::optional<std::string> MailAddressProblem(std::string_view address) {
+  try {
+    if (ParseAddresses({std::string(address)}).empty()) return "an empty address";
+    return std::nullopt;
+  } catch (const ComError& e) {
+    return e.description().substr(e.description().starts_with(kNotSent) ? kNotSent.size() : 0);
+  }
+}
 
 void SendMail(const MailMessage& message) {
   ScopedMailRecorder* recorder = current_recorder;

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <exception>
+#include <iostream>
 #include <optional>
 #include <utility>
 
@@ -11,7 +12,10 @@
 #include "common/heliq_utilities.h"
 #include "common/lookups.h"
 #include "platform/com_error.h"
+#include "platform/component.h"
 #include "platform/connection.h"
+#include "platform/log.h"
+#include "platform/mail.h"
 #include "platform/text.h"
 
 namespace heliq {
@@ -78,9 +82,13 @@ constexpr std::string_view kWatchedStatuses[] = {"5",  "10", "15", "20", "25", "
 // power of two up to kClearBatch, so a run prepares at most a handful of statement texts however
 // many requests it clears. A timer restarted by a status change after the run read it (possible
 // where readers do not wait for the run, as on PostgreSQL) starts later than every timer the run
-// read, so the time condition keeps it running.
-constexpr std::string_view kClearTimersHead =
-    "UPDATE REMINDER SET T1_DATE= NULL WHERE T1_DATE <= ? AND Q_ID IN (";
+// read, so the time condition keeps it running. The condition compares whole seconds in the
+// form the run read them: a timer stored with a fraction of a second, or (on SQLite, where a
+// timestamp is text) with a "T" between date and time, is cleared like any other.
+constexpr std::string_view kClearTimersHeadSqlite =
+    "UPDATE REMINDER SET T1_DATE= NULL WHERE datetime(T1_DATE) <= ? AND Q_ID IN (";
+constexpr std::string_view kClearTimersHeadPostgres =
+    "UPDATE REMINDER SET T1_DATE= NULL WHERE date_trunc('second', T1_DATE) <= ? AND Q_ID IN (";
 constexpr size_t kClearBatch = 512;
 
 constexpr std::string_view kCrLf = "\r\n";
@@ -152,6 +160,19 @@ std::vector<std::string> SplitAddresses(std::string_view recipients) {
     recipients.remove_prefix(end + 1);
   }
   return addresses;
+}
+
+// One log entry per recipient left out of a mail; `requests` lists the mail's request numbers.
+// A log that fails goes to standard error: it must not stop the mail to the others.
+void LogRefusedRecipient(const std::string& problem, const std::string& requests) {
+  std::string text = std::string(kSendSource) + " left out a recipient: " + problem + ".";
+  if (!requests.empty()) text += " requests:" + requests;
+  try {
+    auto log = ComponentAs<Log>(ComponentRegistry::Global().Create(kLogClassId), kLogClassId);
+    log->LogEvent(kSendSource, text, 0, Variant());
+  } catch (...) {
+    std::cerr << RedactSecrets(text) << std::endl;
+  }
 }
 
 std::string AddressList(const RoleList& members) {
@@ -525,12 +546,13 @@ class SolveOnNoResponse::Run {
       for (size_t i = 0; i < width; ++i) {
         params.emplace_back(rows[start + std::min(i, count - 1)]->id);
       }
-      connection_->Execute(ClearStatement(width), params);
+      connection_->Execute(ClearStatement(connection_->dialect(), width), params);
     }
   }
 
-  static std::string ClearStatement(size_t width) {
-    std::string sql(kClearTimersHead);
+  static std::string ClearStatement(Dialect dialect, size_t width) {
+    std::string sql(dialect == Dialect::kSqlite ? kClearTimersHeadSqlite
+                                                : kClearTimersHeadPostgres);
     for (size_t i = 0; i < width; ++i) sql += i == 0 ? "?" : ",?";
     return sql + ")";
   }
@@ -609,23 +631,30 @@ void SolveOnNoResponse::SendEscalaltionMail(std::string_view from, std::string_v
 void SolveOnNoResponse::Deliver(std::string_view from, std::string_view recipients,
                                 std::string_view subject, std::string_view body,
                                 const std::vector<const Row*>& rows) {
+  std::string requests;
+  for (const Row* row : rows) requests += " " + row->request;
   try {
     MailMessage message;
     message.from = std::string(from);
-    message.to = SplitAddresses(recipients);
+    // One bad address (a directory user's mail "not-an-address") must not cost the others their
+    // mail: it is left out and logged with the requests its owner does not hear of.
+    for (std::string& address : SplitAddresses(recipients)) {
+      if (const auto problem = MailAddressProblem(address)) {
+        LogRefusedRecipient(*problem, requests);
+      } else {
+        message.to.push_back(std::move(address));
+      }
+    }
     message.subject = std::string(subject);
     message.body = std::string(body);
-    // A mail without recipients is still handed on: the transport refuses it, and whoever
+    // A mail without (valid) recipients is still handed on: the transport refuses it, and whoever
     // watches the transport sees the escalation that reached nobody.
     mailer_->Send(message);
   } catch (...) {
     // The timers of these requests are cleared all the same: the entry is what tells an
     // administrator which requests were escalated without anybody hearing of it.
     std::string info = "recipients: \"" + std::string(recipients) + "\"";
-    if (!rows.empty()) {
-      info += ", requests:";
-      for (const Row* row : rows) info += " " + row->request;
-    }
+    if (!requests.empty()) info += ", requests:" + requests;
     WriteErrorLog(kSendSource, info);
   }
 }

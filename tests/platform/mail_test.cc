@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -290,7 +291,8 @@ TEST_F(MailTest, ConcurrentSendersEachGetTheirOwnFileAndRecords) {
 TEST_F(MailTest, SmtpFailureNamesTheServerNotThePassword) {
   const std::string port = std::to_string(ClosedPort());
   UseMailSettings("transport = \"smtp\"\nsmtp_host = \"127.0.0.1\"\nsmtp_port = " + port +
-                  "\nsmtp_user = \"desk\"\nsmtp_password = \"pw-Secret-42\"\nsmtp_timeout = 5\n");
+                  "\nsmtp_user = \"desk\"\nsmtp_password = \"pw-Secret-42\"\nsmtp_timeout = 5\n"
+                  "smtp_allow_plain_auth = true\n");
   try {
     SendMail(Message());
     ADD_FAILURE() << "no error";
@@ -302,6 +304,39 @@ TEST_F(MailTest, SmtpFailureNamesTheServerNotThePassword) {
   UseMailSettings("transport = \"smtp\"\nsmtp_host = \"\"\n");
   ExpectError(
       err::kMailNotSent, [&] { SendMail(Message()); }, "smtp_host");
+}
+
+// A login is never sent over a plain connection unless a setting allows it: refused before
+// connecting (the listener sees nobody), allowed only with smtp_allow_plain_auth.
+TEST_F(MailTest, LoginWithoutEncryptionIsRefusedUnlessAllowed) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  socklen_t size = sizeof(address);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+  const std::string server =
+      "transport = \"smtp\"\nsmtp_host = \"127.0.0.1\"\nsmtp_port = " +
+      std::to_string(ntohs(address.sin_port)) +
+      "\nsmtp_user = \"desk\"\nsmtp_password = \"pw-Secret-42\"\nsmtp_timeout = 1\n";
+  auto connected = [&] {
+    pollfd waiting{listener, POLLIN, 0};
+    return poll(&waiting, 1, 0) == 1;
+  };
+  for (const char* setting : {"", "smtp_starttls = false\nsmtp_allow_plain_auth = false\n",
+                              "smtp_allow_plain_auth = \"no\"\n"}) {
+    UseMailSettings(server + setting);
+    ExpectError(
+        err::kMailNotSent, [&] { SendMail(Message()); }, "unencrypted");
+    EXPECT_FALSE(connected()) << setting;
+  }
+  // Allowed: the exchange starts (and times out here, as the listener never answers).
+  UseMailSettings(server + "smtp_allow_plain_auth = true\n");
+  EXPECT_THROW(SendMail(Message()), ComError);
+  EXPECT_TRUE(connected());
+  close(listener);
 }
 
 // Messages the test SMTP server stored, oldest first.

@@ -47,8 +47,13 @@ class RecordingMailer : public EscalationMailer {
       : sent_(sent), fail_(fail), on_send_(std::move(on_send)) {}
   void Send(const MailMessage& message) override {
     if (on_send_) on_send_();
-    // As the transport does, a mail without recipients is refused.
-    if (fail_ || message.to.empty()) throw ComError(err::kMailNotSent, "Mail", "not sent");
+    // As the transport does, a mail without recipients, or with one that is no address, is
+    // refused as a whole.
+    bool malformed = false;
+    for (const auto& address : message.to) malformed |= address.find('@') == std::string::npos;
+    if (fail_ || message.to.empty() || malformed) {
+      throw ComError(err::kMailNotSent, "Mail", "not sent");
+    }
     sent_->push_back(message);
   }
 
@@ -294,6 +299,60 @@ TEST_P(EscalationTest, UndeliverableMailsAreLoggedAndStillCleared) {
   EXPECT_TRUE(bind_logged);
   EXPECT_TRUE(dispatcher_logged);
   EXPECT_TRUE(engineer_logged);
+}
+
+// One malformed address costs only its owner the mail: the others get it, and the refused
+// address is logged with the requests. A mail left with no valid recipient is unsendable.
+TEST_P(EscalationTest, MalformedRecipientIsLeftOutAndLoggedWithTheRequests) {
+  Directory()->Execute("UPDATE DIR_USER SET MAIL = 'not-an-address' WHERE LOGIN = 'dispatch2'", {});
+  Directory()->Execute("UPDATE DIR_USER SET MAIL = 'cce2 at home' WHERE LOGIN = 'cce2'", {});
+  Add(7, 1, "", "5", HoursAgo(5));
+  Add(9, 1, "", "5", HoursAgo(6));
+  Add(8, 1, "cce2", "25", HoursAgo(25));
+  SetSwitches(1, 1, 0);
+  Escalate();
+  ASSERT_EQ(mails_.size(), 1u);
+  EXPECT_EQ(mails_[0].to, (std::vector<std::string>{"dispatch1@servicedesk.example.com"}));
+  EXPECT_TRUE(Running().empty());
+  const std::string kSendSource = "HlqServiceProcess.Solveonnoresponse.SendEscalaltionMail";
+  std::vector<std::string> refused;
+  bool engineer_unsendable = false;
+  for (const auto& entry : RecordingLog::Entries()) {
+    if (entry.text.rfind(kSendSource, 0) != 0) continue;
+    if (entry.text.find("left out a recipient") != std::string::npos) {
+      refused.push_back(entry.text);
+    } else {
+      engineer_unsendable |= entry.text.find("requests: 8") != std::string::npos;
+    }
+  }
+  ASSERT_EQ(refused.size(), 2u);
+  EXPECT_NE(refused[0].find("\"not-an-address\""), std::string::npos) << refused[0];
+  EXPECT_NE(refused[0].find("requests: 7 9"), std::string::npos) << refused[0];
+  EXPECT_NE(refused[1].find("\"cce2 at home\""), std::string::npos) << refused[1];
+  EXPECT_NE(refused[1].find("requests: 8"), std::string::npos) << refused[1];
+  EXPECT_TRUE(engineer_unsendable) << "the engineer's mail had no valid recipient left";
+}
+
+// A timer is cleared at whole seconds whatever form it was stored in.
+TEST_P(EscalationTest, TimersStoredWithFractionsOrATSeparatorAreCleared) {
+  Add(7, 1, "", "5", HoursAgo(5));
+  Add(8, 1, "", "5", HoursAgo(6));
+  const std::string fraction = HoursAgo(5).ToText() + ".750";
+  std::string separated = HoursAgo(6).ToText();
+  separated[10] = 'T';
+  if (backend() == testing::Backend::kSqlite) {
+    Exec("UPDATE REMINDER SET T1_DATE = ? WHERE Q_ID = 7", {Variant(fraction)});
+    Exec("UPDATE REMINDER SET T1_DATE = ? WHERE Q_ID = 8", {Variant(separated + ".1")});
+  } else {
+    Exec("UPDATE REMINDER SET T1_DATE = T1_DATE + interval '0.75 second'");
+  }
+  SetSwitches(1, 0, 0);
+  Escalate();
+  ASSERT_EQ(mails_.size(), 1u);
+  EXPECT_TRUE(Running().empty());
+  mails_.clear();
+  Escalate();
+  EXPECT_TRUE(mails_.empty()) << "mailed again";
 }
 
 TEST_P(EscalationTest, BadSettingEndsTheRunWithNothingMailedOrCleared) {
