@@ -21,6 +21,9 @@
 -- citext is a trusted extension: a database owner may create it without superuser rights.
 CREATE EXTENSION IF NOT EXISTS citext;
 
+-- pg_trgm (trusted too) indexes the request list's substring search.
+CREATE EXTENSION IF NOT EXISTS pg_trgm;
+
 -- Active service requests. The front end inserts the row (status 0) with its own Q_ID.
 -- Every column here must also exist in QUESTIONHISTORY: archiving copies the row by name.
 CREATE TABLE QUESTIONS (
@@ -68,6 +71,18 @@ CREATE INDEX QUESTIONS_EMAILID ON QUESTIONS (EMAILID);
 
 CREATE INDEX QUESTIONS_Q_STATUS ON QUESTIONS (Q_STATUS);
 
+-- The request list's other filters: a centre's requests, a customer's, registered since, and
+-- substrings (without case) of Q_DESC and Q_TEXT.
+CREATE INDEX QUESTIONS_CENTER ON QUESTIONS (CENTER, Q_STATUS);
+
+CREATE INDEX QUESTIONS_Q_ORIGINATOR ON QUESTIONS (Q_ORIGINATOR);
+
+CREATE INDEX QUESTIONS_REGISTEREDDATE ON QUESTIONS (REGISTEREDDATE);
+
+CREATE INDEX QUESTIONS_Q_DESC_TRGM ON QUESTIONS USING gin (Q_DESC gin_trgm_ops);
+
+CREATE INDEX QUESTIONS_Q_TEXT_TRGM ON QUESTIONS USING gin (Q_TEXT gin_trgm_ops);
+
 -- Reminder timer of each registered request: at most one row per request (registering again
 -- restarts the row's timer; a second row would escalate the request twice).
 CREATE TABLE REMINDER (
@@ -97,6 +112,9 @@ CREATE TABLE TRANSACTIONS (
 );
 
 CREATE INDEX TRANSACTIONS_Q_ID ON TRANSACTIONS (Q_ID, T_ID);
+
+-- Requests changed since a time: the request list's changed_since filter.
+CREATE INDEX TRANSACTIONS_T_DATE ON TRANSACTIONS (T_DATE, Q_ID);
 
 -- Archive of finished requests: the columns of QUESTIONS plus ENDSTATUSTIME. No defaults,
 -- so that a column that was null in the active row stays null here. Q_ID is indexed but

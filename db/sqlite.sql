@@ -61,6 +61,33 @@ CREATE INDEX QUESTIONS_EMAILID ON QUESTIONS (EMAILID);
 
 CREATE INDEX QUESTIONS_Q_STATUS ON QUESTIONS (Q_STATUS);
 
+-- The request list's other filters: a centre's requests, a customer's, registered since.
+CREATE INDEX QUESTIONS_CENTER ON QUESTIONS (CENTER, Q_STATUS);
+
+CREATE INDEX QUESTIONS_Q_ORIGINATOR ON QUESTIONS (Q_ORIGINATOR);
+
+CREATE INDEX QUESTIONS_REGISTEREDDATE ON QUESTIONS (REGISTEREDDATE);
+
+-- Text search of the request list: substrings (three characters or more, without case) of
+-- Q_DESC and Q_TEXT, kept in step with QUESTIONS by the triggers below.
+CREATE VIRTUAL TABLE QUESTIONS_SEARCH USING fts5(
+  Q_DESC, Q_TEXT, content='QUESTIONS', content_rowid='Q_ID', tokenize='trigram');
+
+CREATE TRIGGER QUESTIONS_SEARCH_INSERT AFTER INSERT ON QUESTIONS BEGIN
+  INSERT INTO QUESTIONS_SEARCH (rowid, Q_DESC, Q_TEXT) VALUES (new.Q_ID, new.Q_DESC, new.Q_TEXT);
+END;
+
+CREATE TRIGGER QUESTIONS_SEARCH_DELETE AFTER DELETE ON QUESTIONS BEGIN
+  INSERT INTO QUESTIONS_SEARCH (QUESTIONS_SEARCH, rowid, Q_DESC, Q_TEXT)
+    VALUES ('delete', old.Q_ID, old.Q_DESC, old.Q_TEXT);
+END;
+
+CREATE TRIGGER QUESTIONS_SEARCH_UPDATE AFTER UPDATE OF Q_ID, Q_DESC, Q_TEXT ON QUESTIONS BEGIN
+  INSERT INTO QUESTIONS_SEARCH (QUESTIONS_SEARCH, rowid, Q_DESC, Q_TEXT)
+    VALUES ('delete', old.Q_ID, old.Q_DESC, old.Q_TEXT);
+  INSERT INTO QUESTIONS_SEARCH (rowid, Q_DESC, Q_TEXT) VALUES (new.Q_ID, new.Q_DESC, new.Q_TEXT);
+END;
+
 -- Reminder timer of each registered request: at most one row per request (registering again
 -- restarts the row's timer; a second row would escalate the request twice).
 CREATE TABLE REMINDER (
@@ -90,6 +117,9 @@ CREATE TABLE TRANSACTIONS (
 );
 
 CREATE INDEX TRANSACTIONS_Q_ID ON TRANSACTIONS (Q_ID, T_ID);
+
+-- Requests changed since a time: the request list's changed_since filter.
+CREATE INDEX TRANSACTIONS_T_DATE ON TRANSACTIONS (T_DATE, Q_ID);
 
 -- Archive of finished requests: the columns of QUESTIONS plus ENDSTATUSTIME. No defaults,
 -- so that a column that was null in the active row stays null here. Q_ID is indexed but

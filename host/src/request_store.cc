@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <string>
 
 #include "common/heliq_utilities.h"
 #include "platform/com_error.h"
 #include "platform/object_context.h"
+#include "portal/filehandling/file_store.h"
 
 namespace heliq {
 namespace {
@@ -102,6 +104,39 @@ Variant TransactionsOf(Connection& connection, const Params& id) {
   return Variant(rows);
 }
 
+// The files in the request's folder of the file store, by relative path: what the front end
+// attached (incoming/), the files of each action (T<T_ID>/) and the stored documents
+// (kind-<kind>/). The store's own bookkeeping and half-written temporary files are left out.
+Variant AttachmentsOf(int32_t question_id) {
+  namespace fs = std::filesystem;
+  auto files = std::make_shared<Array>();
+  const fs::path folder = RequestFolder(question_id);
+  std::error_code error;
+  if (!fs::is_directory(folder, error)) return Variant(files);
+  std::vector<fs::path> paths;
+  for (auto it = fs::recursive_directory_iterator(folder, error);
+       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+    if (!it->is_regular_file(error) || it->path().filename().string().starts_with(".")) continue;
+    const fs::path relative = it->path().lexically_relative(folder);
+    if (relative.parent_path().empty()) continue;  // transactions.log, publish.lst
+    paths.push_back(relative);
+  }
+  std::sort(paths.begin(), paths.end());
+  for (const fs::path& relative : paths) {
+    auto file = Dictionary::Create();
+    const std::string top = relative.begin()->string();
+    file->Set("path", Variant(relative.generic_string()));
+    file->Set("name", Variant(relative.filename().string()));
+    file->Set("bytes", Variant(static_cast<int64_t>(fs::file_size(folder / relative, error))));
+    file->Set("T_ID", top.size() > 1 && top[0] == 'T' &&
+                              top.find_first_not_of("0123456789", 1) == std::string::npos
+                          ? Variant(std::stoi(top.substr(1)))
+                          : Variant::Null());
+    files->push_back(Variant(file));
+  }
+  return Variant(files);
+}
+
 // Runs `read` on the request's id when a request (active or archived) has it; null otherwise.
 template <typename F>
 Variant IfRequestExists(int32_t question_id, F&& read) {
@@ -136,6 +171,7 @@ Variant ReadRequest(int32_t question_id) {
         answer->Set("request", Variant(RowDictionary(request, 0)));
         answer->Set("reminder", ReminderOf(*connection, id));
         answer->Set("transactions", TransactionsOf(*connection, id));
+        answer->Set("attachments", AttachmentsOf(question_id));
         return Variant(answer);
       },
       true);

@@ -31,6 +31,19 @@ inline constexpr std::string_view kDispatchClassId = "HlqServiceRequestMTS.Dispa
 inline constexpr int32_t kCallCentreRole = 32;
 inline constexpr int32_t kSupportCentreRole = 36;
 
+// One engineer of the engineer list, as its file shows him. `sequence` is his position from 1
+// when the rules applied, 0 otherwise.
+struct RankedEngineer {
+  std::string login;
+  int32_t sequence = 0;
+  std::string first_name_display, last_name_display, first_name, last_name, mail, language, country;
+};
+
+struct RankedEngineers {
+  bool rules_applied = false;
+  std::vector<RankedEngineer> engineers;
+};
+
 class Dispatch : public Component {
  public:
   // --- Dispatching (rules, weights, ranking) ---
@@ -51,6 +64,14 @@ class Dispatch : public Component {
                                    int32_t question_id, const std::string& text, bool automatic,
                                    int32_t login_locale, const DictionaryPtr& call_details,
                                    Variant& error);
+  // The engineer list that a manual dispatch of a request with these values would write to its
+  // file (role 32 or 36), ranked and filled the same way, without writing or handing on a file.
+  // Reads only. Fails as the manual dispatch would (reported under its DispatchHDS/DispatchAHDS
+  // source).
+  virtual RankedEngineers RankEngineers(int32_t role, const std::string& product_category,
+                                        const std::string& question_category,
+                                        const std::string& user_id, const std::string& text,
+                                        int32_t login_locale);
   // True when at least one rule row of the family takes part in automatic dispatching.
   virtual bool AutomaticdispatchingNeededforCC();
   virtual bool AutomaticdispatchingNeededforSC();
@@ -100,8 +121,11 @@ class Dispatch : public Component {
   // Stable ascending sort of candidates[lo..hi] (inclusive, zero-based) by score.
   static void sortEngineersByScore(std::vector<Candidate>& candidates, size_t lo, size_t hi);
 
-  // Writes the engineer-list file "CC_<id>.xml" / "SC_<id>.xml" and hands it to the file store.
+  // Writes the engineer-list file "CC_<id>.xml" / "SC_<id>.xml" and hands it to the file store;
+  // while RankEngineers runs, keeps the list in `listing_` instead.
   void makeXMLforEngineers(int32_t question_id, int32_t role, int32_t login_locale);
+  // The engineer list's entries with the directory attributes the file shows.
+  RankedEngineers BuildEngineerList(int32_t role, int32_t login_locale);
   // Folder of the engineer-list files, ending in "/".
   std::string getXMLPath();
   std::unique_ptr<MembershipUser> getUserObject(std::string_view login);
@@ -124,6 +148,8 @@ class Dispatch : public Component {
   const MemberTable& RoleMembers(int32_t role);
   std::optional<MemberTable> role_members_;
   int32_t role_members_role_ = 0;
+  // Set while RankEngineers runs: where the list goes instead of the file.
+  RankedEngineers* listing_ = nullptr;
 
   // The shared body of DispatchHDS and DispatchAHDS.
   std::string DispatchFamily(int32_t role, const std::string& product_category,

@@ -135,6 +135,23 @@ std::string Dispatch::DispatchAHDS(const std::string& product_category,
                         question_id, text, automatic, login_locale, call_details, error);
 }
 
+RankedEngineers Dispatch::RankEngineers(int32_t role, const std::string& product_category,
+                                        const std::string& question_category,
+                                        const std::string& user_id, const std::string& text,
+                                        int32_t login_locale) {
+  // The manual dispatch itself, with the file diverted: one ranking for the file and the list.
+  RankedEngineers list;
+  listing_ = &list;
+  struct Restore {
+    RankedEngineers*& target;
+    ~Restore() { target = nullptr; }
+  } restore{listing_};
+  Variant error;
+  DispatchFamily(role, product_category, question_category, user_id, 0, text, false, login_locale,
+                 nullptr, error);
+  return list;
+}
+
 std::string Dispatch::DispatchFamily(int32_t role, const std::string& product_category,
                                      const std::string& question_category,
                                      const std::string& user_id, int32_t question_id,
