@@ -37,6 +37,7 @@ inline constexpr std::string_view kPortalUserClassId = "XeCommon.User";
 inline constexpr std::string_view kBusinessPartnerClassId = "XeCommon.BusinessPartner";
 inline constexpr std::string_view kBackendSelectorClassId = "EBackend.Selector";
 inline constexpr std::string_view kLanguageListClassId = "LanguageList";
+inline constexpr std::string_view kDirectorySignInClassId = "Heliq.DirectorySignIn";
 
 // Role numbers of the directory that the system asks for.
 inline constexpr int32_t kRoleDispatchers = 31;
@@ -155,6 +156,16 @@ class BackendSelector : public Component {
   // Properties of a back end: "id" (Long), "name" (text), "componentid" (text: the integration
   // component that serves it), "isdefault" (Boolean). Error 5 for an unknown identifier.
   virtual DictionaryPtr GetBackendProperties(int32_t backend_id) = 0;
+};
+
+// "Heliq.DirectorySignIn": checks a person's own password. The embedded directory compares with
+// the stored Argon2id hash; a directory server binds as the user. Needs no service-account bind.
+class DirectorySignIn : public Component {
+ public:
+  // The login as the directory spells it when `password` is the password of `login`; "" when the
+  // login is unknown, has no password, or the password is wrong (the three are not told apart).
+  // The password never reaches a log entry or an error text.
+  virtual std::string CheckPassword(std::string_view login, std::string_view password) = 0;
 };
 
 // "LanguageList": names of locale numbers.

@@ -32,3 +32,7 @@ INSERT INTO DIR_USER_ROLE (LOGIN, ROLE_ID) VALUES ('dispatch1', 31);
 INSERT INTO DIR_USER_ROLE (LOGIN, ROLE_ID) VALUES ('dispatch2', 38);
 INSERT INTO DIR_USER_ROLE (LOGIN, ROLE_ID) VALUES ('super1', 35);
 INSERT INTO DIR_USER_ROLE (LOGIN, ROLE_ID) VALUES ('super2', 39);
+
+-- DEMO ONLY: every demo user's password is heliq-demo (one Argon2id hash, computed once). A real
+-- installation sets each password with heliq directory set-password LOGIN.
+UPDATE DIR_USER SET PASSWORDHASH = '$argon2id$v=19$m=65536,t=2,p=1$E7kv7HirNgrEm5ULEihsvA$DjpuT8fOccUigiCJJHW4aOzfid4OzmmTUJkRsfYIAfw';

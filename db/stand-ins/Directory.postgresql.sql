@@ -4,9 +4,9 @@
 -- DIR_ prefix keeps the names apart).
 --
 -- Logins, mail addresses and engineer codes are looked up without regard to letter case
--- (CITEXT; compare them with untyped bound parameters). Users have no passwords here: the
--- only credential is the membership account in the configuration. Each statement ends with
--- a semicolon at the end of its line.
+-- (CITEXT; compare them with untyped bound parameters). Users sign in with their own
+-- passwords, kept only as Argon2id hashes. Each statement ends with a semicolon at the end of
+-- its line.
 
 CREATE EXTENSION IF NOT EXISTS citext;
 
@@ -19,7 +19,9 @@ CREATE TABLE DIR_USER (
   COUNTRY TEXT,
   BUSINESSPARTNERID TEXT,
   REGISTRATIONSET TEXT,
-  ENGINEERCODE CITEXT
+  ENGINEERCODE CITEXT,
+  -- Argon2id hash in libsodium's text form (crypto_pwhash_str); null: the user cannot sign in.
+  PASSWORDHASH TEXT
 );
 -- The back office names engineers by their code: a change of engineer there is looked up here.
 CREATE INDEX DIR_USER_ENGINEERCODE ON DIR_USER (ENGINEERCODE);

@@ -3,8 +3,8 @@
 -- database of the [connections] entry "Directory".
 --
 -- Logins, mail addresses and engineer codes are looked up without regard to letter case
--- (COLLATE NOCASE). Users have no passwords here: the only credential is the membership
--- account in the configuration. Each statement ends with a semicolon at the end of its line.
+-- (COLLATE NOCASE). Users sign in with their own passwords, kept only as Argon2id hashes. Each
+-- statement ends with a semicolon at the end of its line.
 
 CREATE TABLE DIR_USER (
   LOGIN TEXT COLLATE NOCASE NOT NULL PRIMARY KEY,
@@ -15,7 +15,9 @@ CREATE TABLE DIR_USER (
   COUNTRY TEXT,
   BUSINESSPARTNERID TEXT,
   REGISTRATIONSET TEXT,
-  ENGINEERCODE TEXT COLLATE NOCASE
+  ENGINEERCODE TEXT COLLATE NOCASE,
+  -- Argon2id hash in libsodium's text form (crypto_pwhash_str); null: the user cannot sign in.
+  PASSWORDHASH TEXT
 );
 -- The back office names engineers by their code: a change of engineer there is looked up here.
 CREATE INDEX DIR_USER_ENGINEERCODE ON DIR_USER (ENGINEERCODE);

@@ -11,7 +11,8 @@
 
 namespace heliq {
 
-// Registers the four directory components under their class identifiers.
+// Registers the directory components (the four above and "Heliq.DirectorySignIn") under their
+// class identifiers.
 void RegisterDirectoryComponents();
 
 }  // namespace heliq

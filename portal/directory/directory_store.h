@@ -4,8 +4,8 @@
 // The directory lies outside the unit of work: every operation borrows a session of its own
 // (autocommit), reads or writes, and gives it back, whether or not a call is running on the
 // thread. A write that changes several rows (a user with its roles) is one transaction: all or
-// nothing. Logins compare without regard to case; the directory keeps no passwords of its users
-// (the only credential is the membership account in the configuration).
+// nothing. Logins compare without regard to case. Users' passwords are kept only as Argon2id
+// hashes; no operation returns a hash or puts a password into an error or the log.
 //
 // Failures are ComErrors: err::kInvalidProcedureCall for bad input (an unknown user, a role that
 // is not a positive number, a language that is not a number), err::kDbConstraint for a login,
@@ -15,6 +15,7 @@
 #ifndef HELIQ_PORTAL_DIRECTORY_DIRECTORY_STORE_H_
 #define HELIQ_PORTAL_DIRECTORY_DIRECTORY_STORE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -37,6 +38,9 @@ struct DirectoryUser {
   std::string engineer_code;   // the user's engineer code in the back office
   std::vector<int32_t> roles;  // ascending; filled by FindUser and ListUsers only
 };
+
+// Longer passwords are refused: hashing cost must not grow with what a caller sends.
+inline constexpr size_t kMaxPasswordBytes = 1024;
 
 struct DirectoryPartner {
   int32_t id = 0;
@@ -67,6 +71,16 @@ class DirectoryStore {
   void AddRole(std::string_view login, int32_t role);
   // Takes the role from `login`; error 5 when the user is unknown or does not hold it.
   void RemoveRole(std::string_view login, int32_t role);
+
+  // Sets the password of `login` (stored as an Argon2id hash at the cost of [directory]
+  // password_cost: "interactive", the default, "moderate", "sensitive", or "minimum" for tests).
+  // Error 5 for an unknown user, an empty password, one longer than kMaxPasswordBytes or an unknown
+  // cost; no error text contains the password.
+  void SetPassword(std::string_view login, std::string_view password);
+  // The login as the directory spells it when `password` is the password of `login`; nullopt when
+  // the user is unknown, has no password or the password is wrong. The three take about the same
+  // time, so the answer's timing does not tell whether a login exists.
+  std::optional<std::string> CheckPassword(std::string_view login, std::string_view password) const;
 
   // The name of partner `id`, or nullopt.
   std::optional<std::string> PartnerName(int32_t id) const;

@@ -1,9 +1,14 @@
-// heliq directory: looks at and changes the embedded directory (users, roles, business partners).
+// heliq directory: looks at and changes the embedded directory (users, roles, business partners,
+// passwords).
+#include <termios.h>
+#include <unistd.h>
+
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/com_error.h"
 #include "portal/directory/directory_store.h"
 #include "tools/commands.h"
 
@@ -32,6 +37,49 @@ void PrintPartners(const std::vector<DirectoryPartner>& partners) {
   std::cout << "number\tname\n";
   for (const auto& partner : partners) std::cout << partner.id << '\t' << partner.name << '\n';
   std::cout << partners.size() << (partners.size() == 1 ? " partner" : " partners") << std::endl;
+}
+
+// Turns off the terminal's echo for its lifetime.
+class HiddenInput {
+ public:
+  HiddenInput() : active_(tcgetattr(STDIN_FILENO, &saved_) == 0) {
+    if (!active_) return;
+    termios quiet = saved_;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  ~HiddenInput() {
+    if (active_) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+  }
+  HiddenInput(const HiddenInput&) = delete;
+  HiddenInput& operator=(const HiddenInput&) = delete;
+
+ private:
+  termios saved_{};
+  bool active_;
+};
+
+std::string ReadLine(std::istream& in) {
+  std::string line;
+  std::getline(in, line);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+// From the terminal: asked twice without echo. Otherwise the first line of stdin, so scripts can
+// pipe it in; never from an argument, where other users' ps would show it.
+std::string ReadNewPassword(const std::string& login) {
+  if (!isatty(STDIN_FILENO)) return ReadLine(std::cin);
+  HiddenInput hidden;
+  std::cerr << "new password for " << login << ": " << std::flush;
+  std::string first = ReadLine(std::cin);
+  std::cerr << "\nagain: " << std::flush;
+  std::string second = ReadLine(std::cin);
+  std::cerr << std::endl;
+  if (first != second) {
+    throw ComError(err::kInvalidProcedureCall, "heliq directory", "the passwords differ");
+  }
+  return first;
 }
 
 }  // namespace
@@ -75,6 +123,12 @@ CommandRunner AddDirectoryCommand(CLI::App& app) {
   remove_role->add_option("login", args->user.login, "the user's login")->required();
   remove_role->add_option("role", args->role, "role number")->required();
 
+  auto* set_password = command->add_subcommand(
+      "set-password",
+      "set a user's sign-in password: typed twice without echo on a terminal, else read as the "
+      "first line of stdin (never an argument)");
+  set_password->add_option("login", args->user.login, "the user's login")->required();
+
   auto* partners = command->add_subcommand("partners", "list the business partners");
 
   auto* add_partner = command->add_subcommand("add-partner", "add a business partner");
@@ -96,6 +150,9 @@ CommandRunner AddDirectoryCommand(CLI::App& app) {
     } else if (*remove_role) {
       store.RemoveRole(args->user.login, args->role);
       std::cout << "took role " << args->role << " from user " << args->user.login << std::endl;
+    } else if (*set_password) {
+      store.SetPassword(args->user.login, ReadNewPassword(args->user.login));
+      std::cout << "password of " << args->user.login << " set" << std::endl;
     } else if (*partners) {
       PrintPartners(store.ListPartners());
     } else if (*add_partner) {

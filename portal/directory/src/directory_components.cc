@@ -297,6 +297,13 @@ class DirectoryPortalUser final : public PortalUser {
   }
 };
 
+class EmbeddedDirectorySignIn final : public DirectorySignIn {
+ public:
+  std::string CheckPassword(std::string_view login, std::string_view password) override {
+    return DirectoryStore::FromSettings().CheckPassword(login, password).value_or("");
+  }
+};
+
 class DirectoryBusinessPartner final : public BusinessPartner {
  public:
   std::string GetBusinessPartnerName(int32_t business_partner) override {
@@ -315,6 +322,8 @@ void RegisterDirectoryComponents() {
   registry.Register(kPortalUserClassId, [] { return std::make_unique<DirectoryPortalUser>(); });
   registry.Register(kBusinessPartnerClassId,
                     [] { return std::make_unique<DirectoryBusinessPartner>(); });
+  registry.Register(kDirectorySignInClassId,
+                    [] { return std::make_unique<EmbeddedDirectorySignIn>(); });
 }
 
 }  // namespace heliq

@@ -1,8 +1,11 @@
 #include "portal/directory/directory_store.h"
 
+#include <sodium.h>
+
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <mutex>
 #include <utility>
 
 #include "common/heliq_utilities.h"
@@ -40,6 +43,10 @@ constexpr std::string_view kInsertUser =
 constexpr std::string_view kInsertRole = "INSERT INTO DIR_USER_ROLE (LOGIN, ROLE_ID) VALUES (?, ?)";
 constexpr std::string_view kDeleteRole =
     "DELETE FROM DIR_USER_ROLE WHERE LOGIN = ? AND ROLE_ID = ?";
+constexpr std::string_view kSelectPasswordHash =
+    "SELECT LOGIN, PASSWORDHASH FROM DIR_USER WHERE LOGIN = ?";
+constexpr std::string_view kUpdatePasswordHash =
+    "UPDATE DIR_USER SET PASSWORDHASH = ? WHERE LOGIN = ?";
 constexpr std::string_view kSelectPartner = "SELECT NAME FROM DIR_PARTNER WHERE BP_ID = ?";
 constexpr std::string_view kSelectPartners = "SELECT BP_ID, NAME FROM DIR_PARTNER ORDER BY BP_ID";
 constexpr std::string_view kInsertPartner = "INSERT INTO DIR_PARTNER (BP_ID, NAME) VALUES (?, ?)";
@@ -93,6 +100,67 @@ std::vector<int32_t> RolesOf(Session& session, std::string_view login) {
     roles.push_back(row[0].ToLong());
   }
   return roles;
+}
+
+struct HashCost {
+  std::string_view name;
+  unsigned long long ops;
+  size_t memory;
+};
+
+constexpr HashCost kHashCosts[] = {
+    {"interactive", crypto_pwhash_OPSLIMIT_INTERACTIVE, crypto_pwhash_MEMLIMIT_INTERACTIVE},
+    {"moderate", crypto_pwhash_OPSLIMIT_MODERATE, crypto_pwhash_MEMLIMIT_MODERATE},
+    {"sensitive", crypto_pwhash_OPSLIMIT_SENSITIVE, crypto_pwhash_MEMLIMIT_SENSITIVE},
+    {"minimum", crypto_pwhash_OPSLIMIT_MIN, crypto_pwhash_MEMLIMIT_MIN},
+};
+
+const HashCost& ConfiguredCost() {
+  const std::string name = SettingValue("directory", "password_cost");
+  if (name.empty()) return kHashCosts[0];
+  for (const auto& cost : kHashCosts) {
+    if (EqualsIgnoreCase(cost.name, name)) return cost;
+  }
+  BadInput("[directory] password_cost is '" + name +
+           "'; use interactive, moderate, sensitive or minimum");
+}
+
+void InitializeSodium() {
+  if (sodium_init() < 0) {
+    throw ComError(err::kCannotCreateComponent, std::string(kSource), "libsodium cannot start");
+  }
+}
+
+std::string HashPassword(std::string_view password, const HashCost& cost) {
+  InitializeSodium();
+  char hash[crypto_pwhash_STRBYTES];
+  if (crypto_pwhash_str(hash, password.data(), password.size(), cost.ops, cost.memory) != 0) {
+    throw ComError(err::kInvalidProcedureCall, std::string(kSource),
+                   "not enough memory to hash a password at cost " + std::string(cost.name));
+  }
+  return hash;
+}
+
+bool Verify(const std::string& hash, std::string_view password) {
+  InitializeSodium();
+  return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
+}
+
+// Verified against when a user is unknown or has no password, so that such a check costs what a
+// real one does. Hashed once per cost on first use.
+const std::string& DecoyHash(const HashCost& cost) {
+  static std::mutex mutex;
+  static std::map<std::string_view, std::string> decoys;
+  std::lock_guard lock(mutex);
+  std::string& decoy = decoys[cost.name];
+  if (decoy.empty()) {
+    unsigned char random[16];
+    InitializeSodium();
+    randombytes_buf(random, sizeof random);
+    decoy =
+        HashPassword(std::string_view(reinterpret_cast<const char*>(random), sizeof random), cost);
+  }
+  return decoy;
 }
 
 }  // namespace
@@ -215,6 +283,40 @@ void DirectoryStore::RemoveRole(std::string_view login, int32_t role) {
     BadInput("user '" + std::string(login) + "' does not hold role " + std::to_string(role));
   }
   session->Commit();
+}
+
+void DirectoryStore::SetPassword(std::string_view login, std::string_view password) {
+  if (password.empty()) BadInput("a password must not be empty");
+  if (password.size() > kMaxPasswordBytes) {
+    BadInput("a password is at most " + std::to_string(kMaxPasswordBytes) + " bytes long");
+  }
+  const std::string hash = HashPassword(password, ConfiguredCost());
+  PooledSession session = Acquire();
+  if (session->Execute(kUpdatePasswordHash, {Variant(hash), Variant(login)}) == 0) {
+    BadInput("the directory holds no user '" + std::string(login) + "'");
+  }
+}
+
+std::optional<std::string> DirectoryStore::CheckPassword(std::string_view login,
+                                                         std::string_view password) const {
+  if (password.empty() || password.size() > kMaxPasswordBytes) return std::nullopt;
+  std::optional<std::string> stored_login;
+  std::string hash;
+  {
+    // Back to the pool before the slow part.
+    PooledSession session = Acquire();
+    const ResultSet rows = session->Query(kSelectPasswordHash, {Variant(login)});
+    if (!rows.rows.empty() && !rows.rows[0][1].IsNull()) {
+      stored_login = rows.rows[0][0].ToTextOrEmpty();
+      hash = rows.rows[0][1].ToTextOrEmpty();
+    }
+  }
+  if (!stored_login) {
+    Verify(DecoyHash(ConfiguredCost()), password);
+    return std::nullopt;
+  }
+  if (!Verify(hash, password)) return std::nullopt;
+  return stored_login;
 }
 
 std::optional<std::string> DirectoryStore::PartnerName(int32_t id) const {
