@@ -13,6 +13,11 @@
 //   <root>/faq/<FAQ number>/         the files published with a FAQ entry
 // Request 0 holds the files that belong to no request (reports).
 //
+// The store never follows a symbolic link inside it: links in incoming/ and in action folders are
+// left where they are, never moved, listed or published. A file whose name holds a control
+// character (a line break) is not taken in from incoming/. A publish list entry that is not
+// "T<T_ID>/<name>" (an absolute path, "..") fails the publishing.
+//
 // The store is outside the unit of work: what it did stays done when the caller rolls back.
 // Every failure of the store (missing source file, a folder it cannot create or write) raises
 // ComError err::kFileServer; a file name that is empty or not a plain name raises

@@ -192,5 +192,59 @@ TEST_F(FileHandlingTest, PublishingCopiesTheFilesMarkedBeforehand) {
   ExpectError(err::kFileServer, [&] { files_->PublishFiles(21, 4712); });
 }
 
+// Nothing leads out of the store: links in incoming/ or among the action folders are never
+// moved, listed or published (the files they point to stay as they were), and a publish list
+// that names a path outside the action folders fails the publication with nothing copied.
+TEST_F(FileHandlingTest, LinksAndForeignPathsNeverLeadOutOfTheStore) {
+  const fs::path folder = RequestFolder(40);
+  const fs::path outside = install_dir_ / "elsewhere";
+  WriteBytes(outside / "secret.txt", "secret");
+  WriteBytes(outside / "folder" / "other.txt", "other");
+  WriteBytes(folder / "incoming" / "plain.txt", "plain");
+  fs::create_symlink(outside / "secret.txt", folder / "incoming" / "link.txt");
+  fs::create_directory_symlink(outside / "folder", folder / "incoming" / "linked");
+  fs::create_directory_symlink(outside / "folder", folder / "T99");
+
+  files_->HandleTransactionFiles(40, kFilesCustomerAction, 41);
+  EXPECT_EQ(ReadBytes(folder / "T41" / "plain.txt"), "plain");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(folder / "T41" / "link.txt")));
+  EXPECT_EQ(ReadFileTransactions(40)[0].files_moved, 1);
+  fs::create_symlink(outside / "secret.txt", folder / "T41" / "late-link.txt");
+  files_->MarkFilesForPublishing(40);
+  EXPECT_EQ(ReadBytes(folder / "publish.lst"), "T41/plain.txt\n");
+  files_->PublishFiles(40, 1);
+  const fs::path faq = FileStoreRoot() / "faq";
+  EXPECT_EQ(ReadBytes(faq / "1" / "T41" / "plain.txt"), "plain");
+  EXPECT_FALSE(fs::exists(faq / "1" / "T99"));
+
+  for (const std::string& line :
+       {(outside / "secret.txt").string(), std::string("T41/../../../elsewhere/secret.txt"),
+        std::string("../40/T41/plain.txt"), std::string("T41/late-link.txt"),
+        std::string("T99/other.txt")}) {
+    WriteBytes(folder / "publish.lst", line + "\n");
+    ExpectError(err::kFileServer, [&] { files_->PublishFiles(40, 2); });
+  }
+  EXPECT_TRUE(fs::is_empty(faq / "2"));
+  EXPECT_EQ(ReadBytes(outside / "secret.txt"), "secret");
+  EXPECT_EQ(ReadBytes(outside / "folder" / "other.txt"), "other");
+}
+
+// A name with a line break is not taken in from incoming/, so the publish list (one path a line)
+// stays readable and publishing works on every retry.
+TEST_F(FileHandlingTest, NamesWithLineBreaksStayOutOfThePublishList) {
+  const fs::path folder = RequestFolder(42);
+  WriteBytes(folder / "incoming" / "two\nlines.txt", "x");
+  WriteBytes(folder / "incoming" / "fine.txt", "fine");
+  files_->HandleTransactionFiles(42, kFilesEngineerAction, 43);
+  EXPECT_TRUE(fs::exists(folder / "incoming" / "two\nlines.txt"));
+  EXPECT_EQ(ReadBytes(folder / "T43" / "fine.txt"), "fine");
+  fs::rename(folder / "incoming" / "two\nlines.txt", folder / "T43" / "two\nlines.txt");
+  files_->MarkFilesForPublishing(42);
+  EXPECT_EQ(ReadBytes(folder / "publish.lst"), "T43/fine.txt\n");
+  files_->PublishFiles(42, 7);
+  files_->PublishFiles(42, 7);
+  EXPECT_EQ(ReadBytes(FileStoreRoot() / "faq" / "7" / "T43" / "fine.txt"), "fine");
+}
+
 }  // namespace
 }  // namespace heliq

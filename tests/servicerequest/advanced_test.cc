@@ -101,9 +101,38 @@ TEST_P(AdvancedTest, AssigningToTheSameEngineerOrNoRequestChangesNothing) {
 
   Assign({}, "alice");
   Assign({Variant(""), Variant(4)}, "alice");
-  Assign({Variant(4.5), Variant(4)}, "alice");
+  Assign({Variant("four"), Variant(4)}, "alice");
   EXPECT_EQ(Engineer(4), Variant("bob"));
   EXPECT_EQ(Count("TRANSACTIONS"), 1);
+}
+
+// A fraction is a number: it is converted as whole numbers are (to the nearest, halves to even)
+// and the list goes on after it.
+TEST_P(AdvancedTest, FractionalNumbersAreRoundedAndTheListGoesOn) {
+  AddRule(1, "alice", 5);
+  AddRule(2, "bob", 0);
+  for (int32_t id : {4, 6, 7, 9}) AddRequest(id, Variant("alice"));
+  Assign({Variant(4.5), Variant("5.5"), Variant(7.4), Variant(9)}, "bob");
+  for (int32_t id : {4, 6, 7, 9}) EXPECT_EQ(Engineer(id), Variant("bob")) << id;
+  EXPECT_EQ(Queue(1), Variant(1));
+  EXPECT_EQ(Queue(2), Variant(4));
+  EXPECT_EQ(Count("TRANSACTIONS"), 4);
+}
+
+// More numbers than one statement may bind (on either database) are assigned in chunks, all in
+// the call's one unit of work.
+TEST_P(AdvancedTest, ListsLongerThanOneStatementMayBindAreAssigned) {
+  AddRule(1, "alice", 5);
+  AddRule(2, "bob", 0);
+  constexpr int32_t kIds = 300000;
+  for (int32_t id : {1, 150001, kIds}) AddRequest(id, Variant("alice"));
+  Array ids;
+  ids.reserve(kIds);
+  for (int32_t id = 1; id <= kIds; ++id) ids.emplace_back(id);
+  Assign(std::move(ids), "bob");
+  for (int32_t id : {1, 150001, kIds}) EXPECT_EQ(Engineer(id), Variant("bob")) << id;
+  EXPECT_EQ(Queue(2), Variant(3));
+  EXPECT_EQ(Count("TRANSACTIONS"), 3);
 }
 
 TEST_P(AdvancedTest, FailedAssignmentLeavesRowsCountersAndLogUnchanged) {

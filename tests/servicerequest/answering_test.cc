@@ -145,11 +145,15 @@ TEST_P(AnsweringTest, AnswerWritesTextsArmsReminderCountsOnceAndHandsFilesOver) 
   again->Set("S_TEXT", Variant("Better: clean it"));
   again->Set("LASTTRANSTIME", Variant(""));
   again->Remove("A_DATE");
+  again->Remove("S_LINK");
+  again->Set("A_TEXT", Variant::Null());
   {
     ScopedFixedTime later(kTestNow.AddSeconds(60));
     RunUnitOfWork([&] { Question().AnswerQuestion(again); });
   }
   EXPECT_EQ(Field(1, "S_TEXT"), Variant("Better: clean it"));
+  EXPECT_EQ(Field(1, "S_LINK"), Variant("")) << "an unset text key stores the empty text";
+  EXPECT_EQ(Field(1, "A_TEXT"), Variant("")) << "so does null";
   EXPECT_EQ(Field(1, "LASTTRANSTIME"), Variant("STAMP1"));
   EXPECT_TRUE(Field(1, "A_DATE").IsNull());
   EXPECT_EQ(Field(1, "TOTALTIMESPENT"), Variant(30));

@@ -166,6 +166,10 @@ TEST_P(WorkStepsTest, UnknownWaitingTypeFailsAndChangesNothing) {
   auto text = Details(1);
   text->Set("WAITINGTYPE", Variant("soon"));
   RunFailing(&Question::SetToWaiting, text, err::kTypeMismatch);
+  // The row is read first: without one the type is never looked at, and nothing happens.
+  auto missing = Details(404);
+  missing->Set("WAITINGTYPE", Variant(7));
+  Run(&Question::SetToWaiting, missing);
 
   EXPECT_EQ(Field(1, "Q_STATUS"), Variant(25));
   EXPECT_EQ(Field(1, "TOTALTIMESPENT"), Variant(10));
@@ -370,6 +374,47 @@ TEST_P(WorkStepsTest, MovingAttachmentsEdgeCases) {
         << e.description();
   }
   EXPECT_EQ(Read(root / "4P" / "a.txt"), "a");
+}
+
+// Nothing outside the upload folder is reached through a link or "..": a linked source or
+// target folder is refused and what it points to stays as it was; links inside the source folder
+// are not followed (the files they point to are neither copied nor deleted).
+TEST_P(WorkStepsTest, MovingAttachmentsNeverFollowsLinksOutOfTheFolder) {
+  const fs::path root = install_dir() / "SRAttachments";
+  const fs::path outside = install_dir() / "elsewhere";
+  fs::create_directories(outside / "folder");
+  fs::create_directories(root);
+  Write(outside / "secret.txt", "secret");
+  Write(outside / "folder" / "other.txt", "other");
+  auto expect_refused = [&](const fs::path& from, const fs::path& to) {
+    try {
+      QuestionWithAttachments().moveAttachments(from.string() + "/", to.string() + "/");
+      ADD_FAILURE() << from << " -> " << to << " was not refused";
+    } catch (const ComError& e) {
+      EXPECT_EQ(e.number(), err::kPathFileAccess) << e.description();
+    }
+  };
+  fs::create_directory_symlink(outside / "folder", root / "1P");
+  expect_refused(root / "1P", root / "1Q");
+  fs::create_directories(root / "2P");
+  Write(root / "2P" / "a.txt", "a");
+  fs::create_directory_symlink(outside / "folder", root / "2Q");
+  expect_refused(root / "2P", root / "2Q");
+  expect_refused(root / "2P", root / ".." / "escaped");
+  expect_refused(root / "x" / ".." / "2P", root / "3Q");
+  EXPECT_EQ(Read(outside / "folder" / "other.txt"), "other");
+  EXPECT_EQ(Read(root / "2P" / "a.txt"), "a");
+  EXPECT_FALSE(fs::exists(install_dir() / "escaped"));
+
+  fs::create_symlink(outside / "secret.txt", root / "2P" / "link.txt");
+  fs::create_directory_symlink(outside / "folder", root / "2P" / "linked-folder");
+  QuestionWithAttachments().moveAttachments((root / "2P").string() + "/",
+                                            (root / "4Q").string() + "/");
+  EXPECT_EQ(Read(root / "4Q" / "a.txt"), "a");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root / "4Q" / "link.txt")));
+  EXPECT_FALSE(fs::exists(root / "2P"));
+  EXPECT_EQ(Read(outside / "secret.txt"), "secret");
+  EXPECT_EQ(Read(outside / "folder" / "other.txt"), "other");
 }
 
 INSTANTIATE_DATABASE_TEST_SUITE(WorkStepsTest);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -73,6 +74,39 @@ void CheckFileName(const std::string& name) {
   }
 }
 
+// The store never follows a symbolic link: one could lead out of the store (a link to a folder
+// elsewhere, or a file link copied as the file it points to). Only real files and folders count.
+bool IsPlainFile(const fs::directory_entry& entry) {
+  std::error_code error;
+  return entry.symlink_status(error).type() == fs::file_type::regular;
+}
+bool IsPlainFolder(const fs::directory_entry& entry) {
+  std::error_code error;
+  return entry.symlink_status(error).type() == fs::file_type::directory;
+}
+
+// A name the store takes in: no control character, since a line break would split the lines of
+// publish.lst and break publishing for good.
+bool IsStorableName(const std::string& name) {
+  return std::none_of(name.begin(), name.end(),
+                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+}
+
+// "T<digits>" (an action folder of a request).
+bool IsActionFolderName(const std::string& name) {
+  return name.size() >= 2 && name[0] == 'T' &&
+         std::all_of(name.begin() + 1, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A publish.lst entry must name a file of an action folder, "T<T_ID>/<name>": no absolute path,
+// no "..", nothing that leads out of the request's folder.
+bool IsActionFilePath(const fs::path& path) {
+  if (path.is_absolute() || std::distance(path.begin(), path.end()) != 2) return false;
+  const std::string name = path.filename().string();
+  return IsActionFolderName(path.begin()->string()) && !name.empty() && name != "." &&
+         name != ".." && name.find('\\') == std::string::npos && IsStorableName(name);
+}
+
 fs::path KindFolder(int32_t question_id, int32_t kind) {
   return RequestFolder(question_id) / ("kind-" + std::to_string(kind));
 }
@@ -133,12 +167,11 @@ std::vector<fs::path> ActionFiles(const fs::path& request_folder) {
   if (!fs::is_directory(request_folder, error)) return files;
   for (const auto& folder : fs::directory_iterator(request_folder, error)) {
     const std::string name = folder.path().filename().string();
-    if (!folder.is_directory() || name.size() < 2 || name[0] != 'T' ||
-        !std::all_of(name.begin() + 1, name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-      continue;
-    }
+    if (!IsPlainFolder(folder) || !IsActionFolderName(name)) continue;
     for (const auto& file : fs::directory_iterator(folder.path(), error)) {
-      if (file.is_regular_file()) files.push_back(fs::path(name) / file.path().filename());
+      if (IsPlainFile(file) && IsStorableName(file.path().filename().string())) {
+        files.push_back(fs::path(name) / file.path().filename());
+      }
     }
     if (error) StoreFailure("cannot list " + folder.path().string(), error);
   }
@@ -205,7 +238,14 @@ class LocalFileHandling : public FileHandling {
       const fs::path target = FileStoreRoot() / kFaqFolder / std::to_string(faq_number);
       CreateFolder(target);
       for (const auto& file : files) {
-        if (!fs::is_regular_file(folder / file)) {
+        if (!IsActionFilePath(file)) {
+          StoreFailure("the publish list of request " + std::to_string(question_id) + " names \"" +
+                       file.generic_string() + "\", not a file of an action");
+        }
+        std::error_code ignored;
+        if (fs::symlink_status(folder / file.parent_path(), ignored).type() !=
+                fs::file_type::directory ||
+            fs::symlink_status(folder / file, ignored).type() != fs::file_type::regular) {
           StoreFailure("file " + file.generic_string() + " marked for publishing is gone");
         }
         CopyIntoPlace(folder / file, target / file);
@@ -263,7 +303,8 @@ class LocalFileHandling : public FileHandling {
 
  private:
   // Moves the request's incoming files into the action's folder; returns how many it moved.
-  // A file another call moved first is skipped.
+  // A file another call moved first is skipped. Links and names the store cannot list (a line
+  // break in the name) are not taken in: they stay in incoming/.
   static int32_t MoveIncoming(const fs::path& folder, int32_t transaction_id) {
     const fs::path incoming = folder / kIncomingFolder;
     std::error_code error;
@@ -271,7 +312,7 @@ class LocalFileHandling : public FileHandling {
     const fs::path target = folder / ("T" + std::to_string(transaction_id));
     int32_t moved = 0;
     for (const auto& entry : fs::directory_iterator(incoming, error)) {
-      if (!entry.is_regular_file()) continue;
+      if (!IsPlainFile(entry) || !IsStorableName(entry.path().filename().string())) continue;
       if (moved == 0) CreateFolder(target);
       std::error_code renamed;
       fs::rename(entry.path(), target / entry.path().filename(), renamed);

@@ -1,6 +1,8 @@
 // Assignment of a batch of requests, advanced details, engineer time, the front end's own log
 // entries and the text encoder for its SQL literals.
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -84,8 +86,12 @@ Variant ColumnValue(const AdvancedColumn& column, const Variant& value) {
   return Variant();
 }
 
-// A request number of the assignment list: a whole number, or text holding one. Anything else
-// (empty, text that is no number, a fraction) ends the list.
+// Request numbers per statement: well below what one statement may bind on either database.
+constexpr size_t kAssignChunk = 500;
+
+// A request number of the assignment list: a number, or text holding one, converted as every
+// whole number is (a fraction rounds to the nearest, halves to even). Anything else (empty, text
+// that is no number) ends the list.
 std::optional<int32_t> RequestNumber(const Variant& element) {
   double number = 0;
   switch (element.type()) {
@@ -105,7 +111,6 @@ std::optional<int32_t> RequestNumber(const Variant& element) {
     default:
       return std::nullopt;
   }
-  if (number != std::floor(number)) return std::nullopt;
   return Variant(number).ToLong();  // overflow (error 6) beyond 32 bits
 }
 
@@ -123,29 +128,36 @@ void Question::AssignToEngineer(const ArrayPtr& question_ids, const std::string&
     }
     if (ids.empty()) return;  // no request named: nothing to assign
 
-    std::string select(kSelectAssigned);
-    select += "( ";
-    for (size_t i = 0; i < ids.size(); ++i) select += i == 0 ? "?" : ",?";
-    select += " )";
     auto connection = GetHeliqConnection();
-    auto rows = Recordset::OpenForUpdate(*connection, select, ids, {"QUESTIONS", {{"Q_ID", {}}}});
     const DateTime now = GetCurrentDateTime();
     auto dispatch = GetComponentAs<Dispatch>(kDispatchClassId);
-    for (; !rows->eof(); rows->MoveNext()) {
-      const Variant engineer = rows->Field("D_DIRECT_TO");
-      if (!engineer.IsNull() && engineer.ToText() == user_id) continue;
-      const int32_t question_id = rows->Field("Q_ID").ToLong();
-      // The counters follow D_DIRECT_TO: lower the old engineer's queue before the row names the
-      // new one, raise the new one's after.
-      dispatch->updateQueuesizeofCCE(question_id, -1);
-      rows->SetField("D_DIRECT_TO", Variant(user_id));
-      rows->Update();
-      dispatch->updateQueuesizeofCCE(question_id, 1);
-      CreateTransactionLog(question_id, user_id, rows->Field("Q_STATUS").ToTextOrEmpty(),
-                           LongOf(rows->Field("CENTER")), now, kReassignedLabel, "", 0);
+    // A long list goes in chunks, each one statement; all of them are one unit of work.
+    for (size_t start = 0; start < ids.size(); start += kAssignChunk) {
+      const Params chunk(
+          ids.begin() + static_cast<std::ptrdiff_t>(start),
+          ids.begin() + static_cast<std::ptrdiff_t>(std::min(ids.size(), start + kAssignChunk)));
+      std::string select(kSelectAssigned);
+      select += "( ";
+      for (size_t i = 0; i < chunk.size(); ++i) select += i == 0 ? "?" : ",?";
+      select += " )";
+      auto rows =
+          Recordset::OpenForUpdate(*connection, select, chunk, {"QUESTIONS", {{"Q_ID", {}}}});
+      for (; !rows->eof(); rows->MoveNext()) {
+        const Variant engineer = rows->Field("D_DIRECT_TO");
+        if (!engineer.IsNull() && engineer.ToText() == user_id) continue;
+        const int32_t question_id = rows->Field("Q_ID").ToLong();
+        // The counters follow D_DIRECT_TO: lower the old engineer's queue before the row names
+        // the new one, raise the new one's after.
+        dispatch->updateQueuesizeofCCE(question_id, -1);
+        rows->SetField("D_DIRECT_TO", Variant(user_id));
+        rows->Update();
+        dispatch->updateQueuesizeofCCE(question_id, 1);
+        CreateTransactionLog(question_id, user_id, rows->Field("Q_STATUS").ToTextOrEmpty(),
+                             LongOf(rows->Field("CENTER")), now, kReassignedLabel, "", 0);
+      }
+      CloseRecordset(rows);
     }
     CommitContext();
-    CloseRecordset(rows);
     CloseConnection(connection);
   });
 }

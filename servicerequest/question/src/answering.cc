@@ -66,13 +66,6 @@ const Dictionary& Require(const DictionaryPtr& dictionary, std::string_view sour
   return *dictionary;
 }
 
-// A text column copied from the details: an unset key or null stores null.
-Variant TextColumn(const Dictionary& details, std::string_view key) {
-  const Variant value = details.Get(key);
-  if (value.IsEmpty() || value.IsNull()) return Variant::Null();
-  return Variant(value.ToText());
-}
-
 // A date column copied from the details: unset, null or "" stores null; text that is not a date
 // raises a type mismatch.
 Variant DateColumn(const Dictionary& details, std::string_view key) {
@@ -222,8 +215,9 @@ void Question::AnswerQuestion(const DictionaryPtr& details_ptr) {
     const bool first_answer = LongOf(row->Field("Q_STATUS")) != kAnswered;
     const int32_t center = LongOf(row->Field("CENTER"));
     row->SetField("Q_STATUS", Variant(kAnswered));
+    // As in SaveQuestion, an unset key (or null) stores the empty text, never null.
     for (std::string_view key : {"S_TEXT", "S_LINK", "A_TEXT", "A_LINK"}) {
-      row->SetField(key, TextColumn(details, key));
+      row->SetField(key, Variant(TextOf(details, key)));
     }
     row->SetField("A_DATE", DateColumn(details, "A_DATE"));
     CopyCategories(details, *row);

@@ -4,6 +4,7 @@
 // Each step reads the request row for update, writes it, moves the reminder timer and logs one
 // TRANSACTIONS row, all in the caller's unit of work. None checks the status it starts from except
 // ClarifyQuestion; a Q_ID of 0 or a request without a row is no error: nothing happens.
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <limits>
@@ -136,16 +137,17 @@ void Question::SetToWaiting(const DictionaryPtr& details_ptr) {
     const Dictionary& details = Require(details_ptr, kSetToWaitingSource);
     const int32_t question_id = LongOf(details, "Q_ID");
     if (question_id == 0) return;
+    const DateTime now = GetCurrentDateTime();
+    auto connection = GetHeliqConnection();
+    // The row is read first: for a request without a row the waiting type does not matter.
+    auto row = OpenRequestRow(*connection, kSelectForWaiting, question_id);
+    if (row->eof()) return Close(row, connection);
     const int32_t waiting_type = LongOf(details, "WAITINGTYPE");
     if (waiting_type != kWaitInternal && waiting_type != kWaitForCustomer) {
       throw ComError(err::kInvalidProcedureCall, std::string(kSetToWaitingSource),
                      "WAITINGTYPE must be 0 (waiting) or 1 (waiting for the customer), not " +
                          std::to_string(waiting_type));
     }
-    const DateTime now = GetCurrentDateTime();
-    auto connection = GetHeliqConnection();
-    auto row = OpenRequestRow(*connection, kSelectForWaiting, question_id);
-    if (row->eof()) return Close(row, connection);
 
     const int32_t center = LongOf(row->Field("CENTER"));
     StoreBackOfficeStamp(*row, details);
@@ -247,25 +249,40 @@ void Question::SaveQuestion(const DictionaryPtr& details_ptr) {
 
 // Files are copied and then deleted one by one, so a failure half-way leaves every file in one
 // folder or the other (possibly in both), never in neither. Only the files directly in the source
-// folder move; the source folder is then deleted with whatever else it holds.
+// folder move; the source folder is then deleted with whatever else it holds. Symbolic links are
+// never followed, as they could lead out of the upload folder: a source or target folder that is a
+// link, or a path with "..", is refused; a link inside the source folder is not moved and goes
+// with the folder (the link itself, not what it points to).
 void Question::moveAttachments(const std::string& source, const std::string& target) {
   RunOperation(kMoveAttachmentsSource, [&] {
     namespace fs = std::filesystem;
     const fs::path from(TrimPathSeparator(source));
     const fs::path to(TrimPathSeparator(target));
+    auto refuse = [&](const fs::path& path, const std::string& why) {
+      throw ComError(err::kPathFileAccess, std::string(kMoveAttachmentsSource),
+                     "Path/File access error (" + why + "): " + path.string());
+    };
+    for (const fs::path& path : {from, to}) {
+      if (std::find(path.begin(), path.end(), fs::path("..")) != path.end()) {
+        refuse(path, "the path leads up with \"..\"");
+      }
+    }
     std::error_code error;
+    if (fs::is_symlink(fs::symlink_status(from, error))) refuse(from, "a symbolic link");
+    if (fs::is_symlink(fs::symlink_status(to, error))) refuse(to, "a symbolic link");
     if (from.empty() || !fs::is_directory(from, error)) return;
     // Moving a folder onto itself would copy each file over itself and then delete it.
     if (fs::exists(to, error) && fs::equivalent(from, to, error)) return;
 
     auto check = [&](const fs::path& path) {
-      if (!error) return;
-      throw ComError(err::kPathFileAccess, std::string(kMoveAttachmentsSource),
-                     "Path/File access error (" + error.message() + "): " + path.string());
+      if (error) refuse(path, error.message());
     };
     std::vector<fs::path> names;
     for (fs::directory_iterator it(from, error), end; !error && it != end; it.increment(error)) {
-      if (it->is_regular_file()) names.push_back(it->path().filename());
+      std::error_code ignored;
+      if (it->symlink_status(ignored).type() == fs::file_type::regular) {
+        names.push_back(it->path().filename());
+      }
     }
     check(from);
     if (!names.empty() && !fs::exists(to, error)) {
