@@ -41,6 +41,10 @@ inline constexpr int32_t kResourceNotFound = 1104;
 inline constexpr int32_t kPayloadTooLarge = 1105;
 // The host is shutting down and takes no new calls.
 inline constexpr int32_t kHostStopping = 1106;
+// The caller is known but may not do this (his role, or not his request).
+inline constexpr int32_t kForbidden = 1107;
+// Too many failed sign-ins for the account or the address: refused without a check for a while.
+inline constexpr int32_t kTooManyAttempts = 1108;
 // Database provider errors (numbers as the data-access layer reports them).
 inline constexpr int32_t kDbError = -2147467259;       // 0x80004005 unspecified failure
 inline constexpr int32_t kDbSyntax = -2147217900;      // 0x80040E14 statement failed

@@ -34,7 +34,8 @@ constexpr StatusRule kStatusTable[] = {
     {err::kMailNotSent, 502},          {err::kCannotCreateComponent, 503},
     {err::kDbConnection, 503},         {err::kCallDeadlineExceeded, 503},
     {err::kResourceNotFound, 404},     {err::kPayloadTooLarge, 413},
-    {err::kHostStopping, 503},
+    {err::kHostStopping, 503},         {err::kForbidden, 403},
+    {err::kTooManyAttempts, 429},
 };
 
 constexpr std::string_view kHealthQuery = "SELECT COUNT(*) FROM PARAMETERS WHERE 1 = 0";

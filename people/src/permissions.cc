@@ -1,7 +1,25 @@
-#include "people/caller.h"
+#include "people/permissions.h"
+
+#include <optional>
+#include <string>
+
+#include "common/heliq_utilities.h"
+#include "platform/com_error.h"
+#include "platform/database.h"
+#include "platform/text.h"
 
 namespace heliq {
 namespace {
+
+constexpr std::string_view kSource = "Permissions";
+constexpr std::string_view kQuestion = "HlqServiceRequestMTS.Question";
+constexpr std::string_view kDispatch = "HlqServiceRequestMTS.Dispatch";
+constexpr std::string_view kProspect = "HlqServiceRequestMTS.Prospect";
+constexpr std::string_view kDaemon = "HlqServiceRequestMTS.Daemon";
+constexpr std::string_view kEscalation = "HeliqProcessMTS.SolveOnNoResponse";
+
+constexpr std::string_view kSelectRequest =
+    "SELECT Q_ORIGINATOR, EMAILID, D_DIRECT_TO, CENTER FROM QUESTIONS WHERE Q_ID = ?";
 
 struct StaffRole {
   int32_t number;
@@ -16,40 +34,321 @@ constexpr StaffRole kStaffRoles[] = {
     {38, Role::kDispatcher, kSupportCentre}, {39, Role::kSupervisor, kSupportCentre},
 };
 
-}  // namespace
+struct RoleName {
+  Role role;
+  std::string_view name;
+};
 
-RequestScope ScopeFor(const Caller& caller) {
+constexpr RoleName kRoleNames[] = {
+    {Role::kCustomer, "customer"},      {Role::kProspect, "prospect"},
+    {Role::kCallCentreEngineer, "cce"}, {Role::kSupportCentreEngineer, "sce"},
+    {Role::kDispatcher, "dispatcher"},  {Role::kSupervisor, "supervisor"},
+};
+
+constexpr std::string_view kCustomerActions = "customer prospect";
+constexpr std::string_view kEngineers = "cce sce";
+
+// The table. Keep docs/permissions.md in step (a test compares them).
+const std::vector<Permission> kTable = {
+    {kQuestion, "RegisterQuestion", true, kCustomerActions, "i_dictDetails.Q_ID",
+     "i_dictDetails.T_NAME", ""},
+    {kQuestion, "AddtoQuestion", true, kCustomerActions, "i_dictDetails.Q_ID",
+     "i_dictDetails.T_NAME", ""},
+    {kQuestion, "customerClarifySR", true, kCustomerActions, "i_dictDetails.Q_ID",
+     "i_dictDetails.T_NAME", ""},
+    {kQuestion, "ConcludeQuestion", true, kCustomerActions, "i_dictDetails.Q_ID",
+     "i_dictDetails.T_NAME", ""},
+    {kQuestion, "AcceptQuestion", true, kCustomerActions, "i_dictDetails.Q_ID",
+     "i_dictDetails.T_NAME", ""},
+    {kQuestion, "AcceptQuestionByCustomer", true, kCustomerActions, "i_dictDetails.Q_ID",
+     "i_dictDetails.T_NAME", ""},
+    {kQuestion, "ReopenQuestion", true, kCustomerActions, "i_dictDetails.Q_ID",
+     "i_dictDetails.T_NAME", ""},
+    {kQuestion, "customerCancelSR", true, kCustomerActions, "i_dictDetails.Q_ID",
+     "i_dictDetails.T_NAME", ""},
+    {kQuestion, "TakeInHand", true, kEngineers, "i_dictDetails.Q_ID", "i_dictDetails.T_NAME", ""},
+    {kQuestion, "SetToWaiting", true, kEngineers, "i_dictDetails.Q_ID", "i_dictDetails.T_NAME", ""},
+    {kQuestion, "ClarifyQuestion", true, kEngineers, "i_dictDetails.Q_ID", "i_dictDetails.T_NAME",
+     ""},
+    {kQuestion, "SaveQuestion", true, kEngineers, "i_dictDetails.Q_ID", "i_dictDetails.T_NAME", ""},
+    {kQuestion, "AnswerQuestion", true, kEngineers, "i_dictDetails.Q_ID", "i_dictDetails.T_NAME",
+     ""},
+    {kQuestion, "CloseQuestion", true, "cce sce dispatcher", "i_dictDetails.Q_ID",
+     "i_dictDetails.T_NAME", ""},
+    {kQuestion, "CancelQuestion", true, "cce sce dispatcher", "i_dictDetails.Q_ID",
+     "i_dictDetails.T_NAME", ""},
+    {kQuestion, "SetToToPublish", true, kEngineers, "i_dictDetails.Q_ID", "i_dictDetails.T_NAME",
+     ""},
+    {kQuestion, "PublishQuestion", true, kEngineers, "i_dictDetails.Q_ID", "i_dictDetails.T_NAME",
+     ""},
+    {kQuestion, "UpdateAdvancedDetails", true, kEngineers, "i_oDict.Q_ID", "i_oDict.T_NAME", ""},
+    {kQuestion, "GetEngineerTime", true, "cce sce dispatcher supervisor", "i_lQID", "", ""},
+    {kQuestion, "AssignToEngineer", true, "dispatcher", "i_aQList[]", "", ""},
+    {kQuestion, "TransferQuestions", true, "", "", "", ""},
+    {kQuestion, "CheckIfQuestionAlreadyExists", true, "", "", "", ""},
+    {kQuestion, "UpdateBackendChangesToQuestion", true, "", "", "", ""},
+    {kQuestion, "UpdateSvcOrderDetails", true, "", "", "", ""},
+    {kQuestion, "UpdateHLQAccordingtoStatus", false, "", "", "", ""},
+    {kQuestion, "MaptoFrontEndStatus", false, "", "", "", ""},
+    {kQuestion, "CreateTransactionLog1", false, "", "", "", ""},
+    {kQuestion, "SQLEncodeStrForheliq", false, "", "", "", ""},
+    {kDispatch, "DispatchHDS", true, "dispatcher", "i_lQID", "", "i_sUserId"},
+    {kDispatch, "DispatchAHDS", true, "dispatcher", "i_lQID", "", "i_sUserId"},
+    {kDispatch, "AutomaticdispatchingNeededforCC", true, "dispatcher", "", "", ""},
+    {kDispatch, "AutomaticdispatchingNeededforSC", true, "dispatcher", "", "", ""},
+    {kDispatch, "assignQuestiontoCCE", true, "dispatcher", "i_odictDetails.Q_ID",
+     "i_odictDetails.T_NAME", ""},
+    {kDispatch, "assignQuestiontoSCE", true, "dispatcher", "i_odictDetails.Q_ID",
+     "i_odictDetails.T_NAME", ""},
+    {kDispatch, "AssignQuestionToSCQueue", true, "cce dispatcher", "i_oDictQDetails.Q_ID",
+     "i_oDictQDetails.T_NAME", ""},
+    {kDispatch, "ReassignQuestiontoSCE", true, "dispatcher", "i_odictDetails.Q_ID",
+     "i_odictDetails.T_NAME", ""},
+    {kDispatch, "updateQueuesizeofCCE", false, "", "", "", ""},
+    {kDispatch, "updateExperienceofCCE", false, "", "", "", ""},
+    {kDispatch, "updateQueuesizeofSCE", false, "", "", "", ""},
+    {kDispatch, "updateExperienceofSCE", false, "", "", "", ""},
+    {kProspect, "CreateNewProspect", true, "", "", "", ""},
+    {kProspect, "UpdateProspect", true, "", "", "", ""},
+    {kDaemon, "SaveDaemonData", true, "", "", "", ""},
+    {kEscalation, "SendingEscalationMails", true, "", "", "", ""},
+    {kEscalation, "GetBPIDOFOriginator", false, "", "", "", ""},
+    {kEscalation, "Setheaders", false, "", "", "", ""},
+    {kEscalation, "GetBPNameofBPID", false, "", "", "", ""},
+    {kEscalation, "SendEscalaltionMail", false, "", "", "", ""},
+    {kEscalation, "GetMaildidOFEngineer", false, "", "", "", ""},
+    {kEscalation, "SQLEncodeDateTimeforEscalations", false, "", "", "", ""},
+};
+
+bool Holds(const Caller& caller, int32_t number) {
+  return std::ranges::find(caller.directory_roles, number) != caller.directory_roles.end();
+}
+
+void AddCentre(std::vector<int32_t>& centres, int32_t centre) {
+  if (std::ranges::find(centres, centre) == centres.end()) centres.push_back(centre);
+}
+
+// The scope of `caller` limited to the roles `allowed` accepts (nullptr: every role he holds).
+RequestScope ScopeOf(const Caller& caller, const Permission* allowed) {
   RequestScope scope;
   if (caller.IsUnrestricted()) {
     scope.all = true;
     return scope;
   }
+  auto counts = [&](Role role) {
+    return caller.HasRole(role) && (allowed == nullptr || PermissionNamesRole(*allowed, role));
+  };
   if (caller.is_prospect) {
-    scope.email = caller.email;
+    if (counts(Role::kProspect)) scope.email = caller.email;
     return scope;
   }
-  // Everybody signed in with a login sees what he filed himself, staff included: an engineer may
-  // also be a customer of the desk.
-  scope.originator = caller.login;
-  const bool call_centre = caller.HasRole(Role::kCallCentreEngineer);
-  const bool support_centre = caller.HasRole(Role::kSupportCentreEngineer);
-  if (call_centre || support_centre) {
-    scope.engineer = caller.login;
-    if (call_centre) scope.queue_centres.push_back(kCallCentre);
-    if (support_centre) scope.queue_centres.push_back(kSupportCentre);
+  // Staff may file requests of their own too: everybody with a login is also a customer.
+  if (allowed == nullptr || PermissionNamesRole(*allowed, Role::kCustomer)) {
+    scope.originator = caller.login;
   }
-  // A dispatcher or supervisor sees his centre whole; an engineer of the other centre who is also
-  // one of them must not widen that to both.
   for (const StaffRole& staff : kStaffRoles) {
-    if (staff.role != Role::kDispatcher && staff.role != Role::kSupervisor) continue;
-    if (std::ranges::find(caller.directory_roles, staff.number) == caller.directory_roles.end()) {
-      continue;
-    }
-    if (std::ranges::find(scope.centres, staff.centre) == scope.centres.end()) {
-      scope.centres.push_back(staff.centre);
+    if (!Holds(caller, staff.number) || !counts(staff.role)) continue;
+    if (staff.role == Role::kCallCentreEngineer || staff.role == Role::kSupportCentreEngineer) {
+      scope.engineer = caller.login;
+      AddCentre(scope.queue_centres, staff.centre);
+    } else {
+      AddCentre(scope.centres, staff.centre);
     }
   }
   return scope;
+}
+
+struct RequestRow {
+  std::string originator;
+  std::string email;
+  std::string engineer;
+  int32_t centre = 0;
+};
+
+bool Contains(const std::vector<int32_t>& centres, int32_t centre) {
+  return std::ranges::find(centres, centre) != centres.end();
+}
+
+bool InScope(const RequestScope& scope, const RequestRow& row) {
+  if (scope.all) return true;
+  if (!scope.originator.empty() && EqualsIgnoreCase(row.originator, scope.originator)) {
+    return true;
+  }
+  if (!scope.email.empty() && EqualsIgnoreCase(row.email, scope.email)) return true;
+  if (!scope.engineer.empty() && EqualsIgnoreCase(row.engineer, scope.engineer)) return true;
+  if (Contains(scope.queue_centres, row.centre) && TrimSpace(row.engineer).empty()) return true;
+  return Contains(scope.centres, row.centre);
+}
+
+[[noreturn]] void Refuse(std::string description) {
+  throw ComError(err::kForbidden, std::string(kSource), std::move(description));
+}
+
+std::string Name(const Permission& permission) {
+  return std::string(permission.class_id) + "." + std::string(permission.operation);
+}
+
+// Splits "i_dictDetails.Q_ID" into the argument and the key ("" when none).
+std::pair<std::string_view, std::string_view> SplitPath(std::string_view path) {
+  const size_t dot = path.find('.');
+  if (dot == std::string_view::npos) return {path, {}};
+  return {path.substr(0, dot), path.substr(dot + 1)};
+}
+
+Variant Read(const Dictionary& args, std::string_view path) {
+  const auto [argument, key] = SplitPath(path);
+  const Variant value = args.Get(argument);
+  if (key.empty()) return value;
+  if (value.type() != Variant::Type::kDictionary) return Variant();
+  return value.ToDictionary()->Get(key);
+}
+
+void Write(Dictionary& args, std::string_view path, const Variant& value) {
+  const auto [argument, key] = SplitPath(path);
+  if (key.empty()) {
+    args.Set(argument, value);
+    return;
+  }
+  Variant holder = args.Get(argument);
+  if (holder.type() != Variant::Type::kDictionary) {
+    holder = Variant(std::make_shared<Dictionary>());
+    args.Set(argument, holder);
+  }
+  holder.ToDictionary()->Set(key, value);
+}
+
+// The request numbers the arguments name; a value that is no whole number is refused, since the
+// check could not tell whose request it is.
+std::vector<int32_t> RequestNumbers(const Permission& permission, const Dictionary& args) {
+  std::vector<int32_t> ids;
+  std::string_view path = permission.request;
+  const bool list = path.ends_with("[]");
+  if (list) path.remove_suffix(2);
+  auto number = [&](const Variant& value) {
+    try {
+      ids.push_back(value.ToLong());
+    } catch (const ComError&) {
+      Refuse(Name(permission) + ": " + std::string(path) + " is not a request number");
+    }
+  };
+  const Variant value = Read(args, path);
+  if (!list) {
+    number(value);
+  } else if (value.type() == Variant::Type::kArray) {
+    for (const Variant& element : *value.ToArray()) number(element);
+  }
+  return ids;
+}
+
+std::optional<RequestRow> LoadRequest(Connection& connection, int32_t id) {
+  const ResultSet rows = connection.Query(kSelectRequest, {Variant(id)});
+  if (rows.rows.empty()) return std::nullopt;
+  const auto& row = rows.rows[0];
+  return RequestRow{row[0].ToTextOrEmpty(), row[1].ToTextOrEmpty(), row[2].ToTextOrEmpty(),
+                    row[3].IsNull() ? 0 : row[3].ToLong()};
+}
+
+}  // namespace
+
+const std::vector<Permission>& PermissionTable() { return kTable; }
+
+const Permission* FindPermission(std::string_view class_id, std::string_view operation) {
+  for (const Permission& permission : kTable) {
+    if (EqualsIgnoreCase(permission.class_id, class_id) &&
+        EqualsIgnoreCase(permission.operation, operation)) {
+      return &permission;
+    }
+  }
+  return nullptr;
+}
+
+bool PermissionNamesRole(const Permission& permission, Role role) {
+  for (const RoleName& entry : kRoleNames) {
+    if (entry.role != role) continue;
+    std::string_view rest = permission.roles;
+    while (!rest.empty()) {
+      const size_t space = rest.find(' ');
+      if (rest.substr(0, space) == entry.name) return true;
+      if (space == std::string_view::npos) break;
+      rest.remove_prefix(space + 1);
+    }
+  }
+  return false;
+}
+
+RequestScope ScopeFor(const Caller& caller) { return ScopeOf(caller, nullptr); }
+
+std::vector<Role> RolesFromDirectory(const std::vector<int32_t>& directory_roles,
+                                     int32_t admin_role, std::vector<int32_t>* centres) {
+  std::vector<Role> roles;
+  bool staff = false;
+  for (const StaffRole& entry : kStaffRoles) {
+    if (std::ranges::find(directory_roles, entry.number) == directory_roles.end()) continue;
+    staff = true;
+    if (std::ranges::find(roles, entry.role) == roles.end()) roles.push_back(entry.role);
+    if (centres != nullptr) AddCentre(*centres, entry.centre);
+  }
+  if (admin_role > 0 && std::ranges::find(directory_roles, admin_role) != directory_roles.end()) {
+    roles.push_back(Role::kAdministrator);
+    staff = true;
+  }
+  if (!staff) roles.push_back(Role::kCustomer);
+  if (centres != nullptr) std::ranges::sort(*centres);
+  return roles;
+}
+
+void CheckOperationAllowed(const Caller& caller, const Permission* permission,
+                           std::string_view class_id, std::string_view operation,
+                           bool serve_all_operations) {
+  const std::string name = std::string(class_id) + "." + std::string(operation);
+  if (permission == nullptr || !permission->served) {
+    if (serve_all_operations && caller.is_api_token) return;
+    Refuse(name + " is not served over HTTP" +
+           (serve_all_operations ? std::string(" to signed-in people")
+                                 : std::string(" ([host] serve_all_operations is off)")));
+  }
+  if (caller.IsUnrestricted()) return;
+  for (Role role : caller.roles) {
+    if (PermissionNamesRole(*permission, role)) return;
+  }
+  Refuse((caller.is_prospect ? std::string("a prospect") : "user " + caller.login) +
+         " may not call " + name);
+}
+
+void AuthorizeArguments(const Caller& caller, const Permission& permission, Dictionary& args) {
+  if (caller.IsUnrestricted()) return;
+  std::string originator;
+  if (!permission.request.empty()) {
+    const RequestScope scope = ScopeOf(caller, &permission);
+    auto connection = GetHeliqConnection();
+    for (int32_t id : RequestNumbers(permission, args)) {
+      const std::optional<RequestRow> row = LoadRequest(*connection, id);
+      // An unknown number is refused like another's request: the answer must not tell which
+      // numbers exist.
+      if (!row || !InScope(scope, *row)) {
+        Refuse(Name(permission) + " on request " + std::to_string(id) +
+               ": not a request of yours or of your centre");
+      }
+      originator = row->originator;
+    }
+  }
+  if (!permission.acting_user.empty()) {
+    Write(args, permission.acting_user, Variant(caller.is_prospect ? caller.email : caller.login));
+  }
+  if (!permission.originator.empty()) Write(args, permission.originator, Variant(originator));
+}
+
+OperationSpec AuthorizedOperation(const Caller& caller, const OperationSpec& spec,
+                                  bool serve_all_operations) {
+  const Permission* permission = FindPermission(spec.class_id, spec.name);
+  CheckOperationAllowed(caller, permission, spec.class_id, spec.name, serve_all_operations);
+  OperationSpec authorized = spec;
+  if (caller.IsUnrestricted()) return authorized;
+  authorized.invoke = [caller, permission, &spec](Dictionary& args) {
+    AuthorizeArguments(caller, *permission, args);
+    return spec.invoke(args);
+  };
+  return authorized;
 }
 
 }  // namespace heliq
