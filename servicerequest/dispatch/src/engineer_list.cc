@@ -64,10 +64,7 @@ std::unique_ptr<MembershipMembers> Dispatch::getMembersObject() {
 }
 
 bool Dispatch::isValidEngineer(std::string_view login, int32_t role) {
-  // A failed lookup means "not valid"; the savepoint confines whatever the lookup did in the call's
-  // transaction (it only reads, so it is left by rolling back).
   try {
-    Savepoint part;
     if (!CreateObjectAs<PortalUser>(kPortalUserClassId)->UserExists(login)) return false;
     return getUserObject(login)->IsInRole(role);
   } catch (...) {
