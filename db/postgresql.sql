@@ -365,3 +365,36 @@ CREATE TABLE FAQLIST (
 );
 
 CREATE INDEX FAQLIST_CATEGORY ON FAQLIST (FAQ_PRODUCTCAT, FAQ_CATEGORY);
+
+-- Sessions of signed-in people, shared by every host. TOKEN_HASH is the BLAKE2b hash (hex) of the
+-- token the client holds; the token itself is never stored. Times are epoch seconds of local
+-- civil time, like every time the system takes.
+CREATE TABLE SESSIONS (
+  TOKEN_HASH TEXT NOT NULL PRIMARY KEY,
+  LOGIN TEXT,
+  EMAIL TEXT,
+  PROSPECT INTEGER NOT NULL DEFAULT 0,
+  ROLES TEXT,
+  DISPLAY_NAME TEXT,
+  LOCALE INTEGER,
+  CSRF_TOKEN TEXT NOT NULL,
+  CREATED BIGINT NOT NULL,
+  LAST_SEEN BIGINT NOT NULL,
+  IDLE_EXPIRES BIGINT NOT NULL,
+  ABSOLUTE_EXPIRES BIGINT NOT NULL
+);
+
+CREATE INDEX SESSIONS_EXPIRES ON SESSIONS (IDLE_EXPIRES);
+
+-- Failed sign-ins per account (KIND 'account', NAME the lower-case login) and per client address
+-- (KIND 'address'), counted in one-minute windows; LOCKED_UNTIL refuses attempts without a check.
+CREATE TABLE SIGNIN_FAILURES (
+  KIND TEXT NOT NULL,
+  NAME TEXT NOT NULL,
+  FAILURES INTEGER NOT NULL,
+  WINDOW_START BIGINT NOT NULL,
+  LOCKOUTS INTEGER NOT NULL,
+  LOCKED_UNTIL BIGINT NOT NULL,
+  LAST_FAILURE BIGINT NOT NULL,
+  PRIMARY KEY (KIND, NAME)
+);
