@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/json_convert.h"
+#include "people/caller.h"
 #include "platform/com_error.h"
 #include "platform/database.h"
 
@@ -41,8 +42,12 @@ struct CallLimits {
 // {"error": {"number", "source", "description"}}; the call's work is rolled back. An operation
 // that returns after its deadline is rolled back too and fails with kCallDeadlineExceeded (the
 // deadline cannot interrupt a running statement; it guarantees that a late call commits nothing).
+// `caller` is who calls over HTTP: the permission table (people/permissions.h) decides what he
+// may do, refusals answer 403 and write nothing. nullptr (heliq call, in process) may call every
+// operation.
 HostResponse InvokeOperation(std::string_view class_id, std::string_view operation,
-                             std::string_view arguments, const CallLimits& limits = {});
+                             std::string_view arguments, const CallLimits& limits = {},
+                             const Caller* caller = nullptr);
 
 // The one table from error numbers to HTTP statuses.
 int HttpStatusFor(int32_t error_number);

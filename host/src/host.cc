@@ -9,6 +9,7 @@
 
 #include "common/heliq_utilities.h"
 #include "host/json_convert.h"
+#include "people/permissions.h"
 #include "platform/configuration.h"
 #include "platform/log.h"
 #include "platform/object_context.h"
@@ -98,13 +99,21 @@ HostResponse Guarded(const std::function<HostResponse()>& body) {
 }
 
 HostResponse InvokeOperation(std::string_view class_id, std::string_view operation,
-                             std::string_view arguments, const CallLimits& limits) {
+                             std::string_view arguments, const CallLimits& limits,
+                             const Caller* caller) {
   const auto started = std::chrono::steady_clock::now();
   return Guarded([&] {
     const OperationSpec* spec = FindOperation(class_id, operation);
     if (spec == nullptr) {
       throw ComError(err::kBadRequest, "Host",
                      "unknown operation " + std::string(class_id) + "." + std::string(operation));
+    }
+    // Refused before the arguments are read; the request checks run inside the unit of work.
+    OperationSpec authorized;
+    if (caller != nullptr) {
+      authorized = AuthorizedOperation(*caller, *spec,
+                                       SettingValue("host", "serve_all_operations") == "true");
+      spec = &authorized;
     }
     DictionaryPtr args = ParseArguments(arguments, limits.json);
     CallResult call;

@@ -240,6 +240,31 @@ TEST_P(PermissionTest, DispatchersSupervisorsAndUnservedOperations) {
   EXPECT_EQ(LastName(), "someone-else");
 }
 
+TEST_P(PermissionTest, TheHostAnswers403AndWritesNothing) {
+  const Caller cust2 = Person("cust2", {});
+  const int64_t rows = LogRows();
+  const HostResponse refused = InvokeOperation(
+      "HlqServiceRequestMTS.Question", "AddtoQuestion",
+      R"({"i_dictDetails":{"Q_ID":1,"T_NAME":"cust1","USERCOMMENT":"x"}})", {}, &cust2);
+  EXPECT_EQ(refused.status, 403);
+  EXPECT_EQ(refused.body["error"]["number"], err::kForbidden);
+  EXPECT_EQ(LogRows(), rows);
+
+  // A helper that sends mail to anybody is not served, not even to the token.
+  const Caller token = ApiToken();
+  const HostResponse mail = InvokeOperation(
+      "HeliqProcessMTS.SolveOnNoResponse", "SendEscalaltionMail",
+      R"({"sMailTypeFrom":"a@b.c","sMailId":"x@y.z","sMailSubject":"s","sMailData":"d"})", {},
+      &token);
+  EXPECT_EQ(mail.status, 403);
+
+  const HostResponse allowed =
+      InvokeOperation("HlqServiceRequestMTS.Question", "TakeInHand",
+                      R"({"i_dictDetails":{"Q_ID":2,"T_NAME":"cce9"}})", {}, nullptr);
+  EXPECT_EQ(allowed.status, 200) << allowed.body.dump();
+  EXPECT_EQ(LastName(), "cce9") << "in-process callers act under the names they send";
+}
+
 INSTANTIATE_DATABASE_TEST_SUITE(PermissionTest);
 
 }  // namespace
