@@ -308,6 +308,8 @@ void CheckOperationAllowed(const Caller& caller, const Permission* permission,
                                  : std::string(" ([host] serve_all_operations is off)")));
   }
   if (caller.IsUnrestricted()) return;
+  // Everybody with a login may act as the customer of what he filed (the scope checks that).
+  if (!caller.is_prospect && PermissionNamesRole(*permission, Role::kCustomer)) return;
   for (Role role : caller.roles) {
     if (PermissionNamesRole(*permission, role)) return;
   }
