@@ -71,6 +71,15 @@ void CheckOperationAllowed(const Caller& caller, const Permission* permission,
 // the administrator.
 void AuthorizeArguments(const Caller& caller, const Permission& permission, Dictionary& args);
 
+// For the read routes of one request (GET /api/v1/requests/<id>...): raises err::kForbidden
+// unless request `id`, active or archived, is in ScopeFor(caller). An unknown id is refused alike
+// for restricted callers, so the answer does not tell which numbers exist. One read of its own.
+void CheckMaySeeRequest(const Caller& caller, int32_t id);
+
+// For POST /api/v1/requests by a restricted caller: the new row is his, whatever the body said
+// (Q_ORIGINATOR his login; a prospect: EMAILID his address and PROSPECT 1, no originator).
+void ForceRequestOwner(const Caller& caller, Dictionary& columns);
+
 // The row `spec` as `caller` may run it: CheckOperationAllowed now (raises err::kForbidden), and
 // an invoker that runs AuthorizeArguments inside the unit of work before the operation. The host
 // runs the result with CallOperation; the returned row refers to `spec`, which must outlive it

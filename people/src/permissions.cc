@@ -6,6 +6,7 @@
 #include "common/heliq_utilities.h"
 #include "platform/com_error.h"
 #include "platform/database.h"
+#include "platform/object_context.h"
 #include "platform/text.h"
 
 namespace heliq {
@@ -20,6 +21,8 @@ constexpr std::string_view kEscalation = "HeliqProcessMTS.SolveOnNoResponse";
 
 constexpr std::string_view kSelectRequest =
     "SELECT Q_ORIGINATOR, EMAILID, D_DIRECT_TO, CENTER FROM QUESTIONS WHERE Q_ID = ?";
+constexpr std::string_view kSelectArchivedRequest =
+    "SELECT Q_ORIGINATOR, EMAILID, D_DIRECT_TO, CENTER FROM QUESTIONHISTORY WHERE Q_ID = ?";
 
 struct StaffRole {
   int32_t number;
@@ -240,8 +243,9 @@ std::vector<int32_t> RequestNumbers(const Permission& permission, const Dictiona
   return ids;
 }
 
-std::optional<RequestRow> LoadRequest(Connection& connection, int32_t id) {
-  const ResultSet rows = connection.Query(kSelectRequest, {Variant(id)});
+std::optional<RequestRow> LoadRequest(Connection& connection, int32_t id,
+                                      std::string_view sql = kSelectRequest) {
+  const ResultSet rows = connection.Query(sql, {Variant(id)});
   if (rows.rows.empty()) return std::nullopt;
   const auto& row = rows.rows[0];
   return RequestRow{row[0].ToTextOrEmpty(), row[1].ToTextOrEmpty(), row[2].ToTextOrEmpty(),
@@ -338,6 +342,34 @@ void AuthorizeArguments(const Caller& caller, const Permission& permission, Dict
     Write(args, permission.acting_user, Variant(caller.is_prospect ? caller.email : caller.login));
   }
   if (!permission.originator.empty()) Write(args, permission.originator, Variant(originator));
+}
+
+void CheckMaySeeRequest(const Caller& caller, int32_t id) {
+  if (caller.IsUnrestricted()) return;
+  const bool visible = RunUnitOfWork(
+      [&] {
+        auto connection = GetHeliqConnection();
+        std::optional<RequestRow> row = LoadRequest(*connection, id);
+        if (!row) row = LoadRequest(*connection, id, kSelectArchivedRequest);
+        return row.has_value() && InScope(ScopeFor(caller), *row);
+      },
+      true);
+  if (!visible) {
+    Refuse("request " + std::to_string(id) + " is not a request of yours or of your centre");
+  }
+}
+
+void ForceRequestOwner(const Caller& caller, Dictionary& columns) {
+  if (caller.IsUnrestricted()) return;
+  if (caller.is_prospect) {
+    columns.Set("Q_ORIGINATOR", Variant::Null());
+    columns.Set("EMAILID", Variant(caller.email));
+    columns.Set("PROSPECT", Variant(1));
+  } else {
+    columns.Set("Q_ORIGINATOR", Variant(caller.login));
+    columns.Set("EMAILID", Variant::Null());
+    columns.Set("PROSPECT", Variant(0));
+  }
 }
 
 OperationSpec AuthorizedOperation(const Caller& caller, const OperationSpec& spec,

@@ -242,6 +242,39 @@ TEST_P(PermissionTest, DispatchersSupervisorsAndUnservedOperations) {
   EXPECT_EQ(LastName(), "someone-else");
 }
 
+TEST_P(PermissionTest, ReadsOfOneRequestAndNewRowsFollowTheScope) {
+  EXPECT_NO_THROW(CheckMaySeeRequest(Person("cust1", {}), 3));
+  EXPECT_NO_THROW(CheckMaySeeRequest(Person("s2", {39}), 3));
+  EXPECT_NO_THROW(CheckMaySeeRequest(Prospect("p@example.com"), 4));
+  for (const auto& [caller, id] : {std::pair{Person("cust2", {}), 1},
+                                   {Person("s1", {35}), 3},
+                                   {Person("cce1", {32}), 3},
+                                   {Person("cust1", {}), 99}}) {
+    try {
+      CheckMaySeeRequest(caller, id);
+      ADD_FAILURE() << caller.login << " may see request " << id;
+    } catch (const ComError& e) {
+      EXPECT_EQ(e.number(), err::kForbidden);
+    }
+  }
+  // Archived requests stay visible to their customer.
+  Exec(
+      "insert into QUESTIONHISTORY (Q_ID, Q_STATUS, CENTER, Q_ORIGINATOR) values (7, 180, 1, "
+      "'cust2')");
+  EXPECT_NO_THROW(CheckMaySeeRequest(Person("cust2", {}), 7));
+
+  Dictionary columns;
+  columns.Set("Q_ORIGINATOR", Variant("cust1"));
+  columns.Set("EMAILID", Variant("victim@example.com"));
+  ForceRequestOwner(Person("cust2", {}), columns);
+  EXPECT_EQ(columns.Get("Q_ORIGINATOR").ToText(), "cust2");
+  EXPECT_TRUE(columns.Get("EMAILID").IsNull());
+  ForceRequestOwner(Prospect("p@example.com"), columns);
+  EXPECT_EQ(columns.Get("EMAILID").ToText(), "p@example.com");
+  EXPECT_TRUE(columns.Get("Q_ORIGINATOR").IsNull());
+  EXPECT_EQ(columns.Get("PROSPECT").ToLong(), 1);
+}
+
 TEST_P(PermissionTest, TheHostAnswers403AndWritesNothing) {
   const Caller cust2 = Person("cust2", {});
   const int64_t rows = LogRows();
