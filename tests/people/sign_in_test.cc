@@ -2,7 +2,10 @@
 // database.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "people/sessions.h"
 #include "people/sign_in.h"
@@ -49,9 +52,7 @@ class SignInTest : public DatabaseTest {
                            std::string_view peer = kPeer) {
     return Failure([&] { SignInWithPassword(login, password, peer, settings_); });
   }
-  void At(int64_t seconds_after_start) {
-    SetFixedTime(kTestNow.AddSeconds(seconds_after_start));
-  }
+  void At(int64_t seconds_after_start) { SetFixedTime(kTestNow.AddSeconds(seconds_after_start)); }
 
   SessionSettings settings_;
 };
@@ -138,6 +139,27 @@ TEST_P(SignInTest, TheEleventhWrongPasswordWithinAMinuteIsRefusedWithoutACheck) 
   }
 }
 
+TEST_P(SignInTest, ConcurrentFailuresFromManyHostsAllCount) {
+  // Hosts share the counts through the database: failures recorded at once on many sessions
+  // must still reach the lock, and none may fail on a busy database.
+  At(0);
+  std::vector<std::thread> threads;
+  std::atomic<int> errors{0};
+  for (int i = 0; i < 2 * kFailuresPerMinute; ++i) {
+    threads.emplace_back([&] {
+      try {
+        RecordSignInFailure("account", "cce1");
+      } catch (const ComError&) {
+        ++errors;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(errors, 0);
+  EXPECT_TRUE(CheckSignInLimit("account", "CCE1").locked);
+  EXPECT_EQ(PasswordFailure("cce1", kPassword).number(), err::kTooManyAttempts);
+}
+
 TEST_P(SignInTest, ProspectsSignInWithTheirPinBehindTheLimit) {
   At(0);
   const SessionGrant grant = SignInProspect("P@Example.com", "4711", kPeer, settings_);
@@ -157,9 +179,9 @@ TEST_P(SignInTest, ProspectsSignInWithTheirPinBehindTheLimit) {
               }).number(),
               err::kUnauthorized);
   }
-  EXPECT_EQ(Failure([&] { SignInProspect("p@example.com", "4711", "10.1.1.1", settings_); })
-                .number(),
-            err::kTooManyAttempts);
+  EXPECT_EQ(
+      Failure([&] { SignInProspect("p@example.com", "4711", "10.1.1.1", settings_); }).number(),
+      err::kTooManyAttempts);
 }
 
 INSTANTIATE_DATABASE_TEST_SUITE(SignInTest);
