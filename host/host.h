@@ -65,15 +65,23 @@ HostResponse Guarded(const std::function<HostResponse()>& body);
 // {"status": "unavailable", "error": {...}} (secrets blanked).
 HostResponse CheckHealth();
 
-// Creates the schema of every configured database and, with `demo`, loads the demo data; with
-// `schema` false only the demo data. Scripts come from `db_dir`: <dialect>.sql and demo.sql for the
-// system database ("Heliq"), and stand-ins/<application>.<dialect>.sql and
-// stand-ins/<application>.demo.sql for the database of each stand-in component, which is the
-// [connections] entry of that application (the system database when it has none). Each database
-// is changed in one transaction. Returns a line describing what was done.
+// Creates the schema of every configured database and, with `demo`, loads the reference data and
+// the demo data; with `schema` false only the data. Scripts come from `db_dir`: <dialect>.sql,
+// reference.sql and demo.sql for the system database ("Heliq"), and
+// stand-ins/<application>.<dialect>.sql, .reference.sql and .demo.sql (each optional) for the
+// database of each stand-in component, which is the [connections] entry of that application (the
+// system database when it has none). Each database is changed in one transaction and all are
+// committed at the end, so a failure changes none; its message names the database (connection
+// string) and the applications that use it. Returns a line describing what was done.
 std::string InitializeDatabases(const std::filesystem::path& db_dir, bool schema, bool demo);
 
-// heliq init: InitializeDatabases on <install dir>/db.
+// Where the database scripts are: share/heliq/db beside the program's bin/ (an installation, or
+// a build folder, where the build links it to the sources), else <install dir>/db (a source
+// checkout). Error: ComError 53 naming the folders searched.
+std::filesystem::path ScriptDirectory();
+
+// heliq init: the schema and the reference data every installation needs on every configured
+// database, plus the demo data with `demo`, from ScriptDirectory().
 std::string InitializeDatabase(bool demo);
 
 }  // namespace heliq

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds Heliq (build/, RelWithDebInfo), creates the SQLite demo database on first run and starts
-# the HTTP host heliqd in the foreground. Arguments are passed on to heliqd.
+# Builds heliq and heliqd (build/, RelWithDebInfo), creates the SQLite demo database on first run
+# and starts the HTTP host heliqd in the foreground. Arguments are passed on to heliqd.
 #
 # Contract: run from anywhere, as root on Debian 12 (installs missing packages). Works from the
 # repository root, so the configuration is $HELIQ_CONFIG or config/heliq.toml. An existing
@@ -11,9 +11,10 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 bash scripts/install-deps.sh
 
-echo "== building (build: RelWithDebInfo)"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j2
+# Only what this script runs: no tests, no benchmarks, no administration utility.
+echo "== building heliq and heliqd (build: RelWithDebInfo)"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHELIQ_BUILD_TESTS=OFF
+cmake --build build -j2 --target heliq heliqd
 
 config=${HELIQ_CONFIG:-config/heliq.toml}
 [[ -f $config ]] || { echo "run: configuration file $config not found" >&2; exit 1; }

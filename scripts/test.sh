@@ -67,4 +67,6 @@ echo "== running tests"
 status=0
 ctest --test-dir build-asan --output-on-failure --no-tests=error -j2 || status=$?
 bash scripts/fuzz.sh 30 || status=$?
+# The installed layout away from the sources, and the Debian package (a small Release build).
+bash scripts/install-test.sh || status=$?
 exit "$status"

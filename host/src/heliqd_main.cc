@@ -11,6 +11,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "common/heliq_utilities.h"
 #include "host/host.h"
 #include "host/http_server.h"
 #include "host/scheduler.h"
@@ -62,22 +63,39 @@ class SignalWaiter {
   std::thread thread_;
 };
 
+// What an operator needs to know first: which configuration, which databases (secrets blanked),
+// where the log goes. The address follows once the options are read.
+void PrintStartup() {
+  std::cout << "heliqd " << HELIQ_VERSION << ", configuration " << heliq::SettingsFile()
+            << std::endl;
+  for (const char* application : {"Heliq", "RAvuruvo", "BackOffice", "Directory"}) {
+    std::string connection = heliq::SettingValue("connections", application);
+    if (connection.empty()) connection = "(the Heliq database)";
+    std::cout << "  database " << application << ": " << heliq::RedactSecrets(connection)
+              << std::endl;
+  }
+  const std::string log_file = heliq::SettingValue("log", "file");
+  std::cout << "  log: " << (log_file.empty() ? std::string("(none)") : log_file)
+            << " (relative to " << heliq::GetInstallDir() << ")" << std::endl;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{
       "heliqd: the Heliq component host. Serves POST /api/v1/<class id>/<operation> "
       "with JSON arguments; each call is one unit of work."};
+  app.set_version_flag("--version", std::string("heliqd ") + HELIQ_VERSION);
   std::string config;
   app.add_option("--config", config,
-                 "configuration file (default: $HELIQ_CONFIG or "
-                 "config/heliq.toml)");
+                 "configuration file (default: $HELIQ_CONFIG, else config/heliq.toml in the "
+                 "current directory, else /etc/heliq/heliq.toml)");
   CLI11_PARSE(app, argc, argv);
   BlockStopSignals();
   try {
-    if (!config.empty()) heliq::LoadSettings(config);
-    heliq::EnsureSettingsLoaded();
+    heliq::LoadSettings(heliq::ConfigurationPath(config));
     heliq::InitializeSystem();
+    PrintStartup();
     const heliq::HttpServerOptions options = heliq::OptionsFromSettings();
     heliq::HttpServer server(options);
     SignalWaiter stop_on_signal([&server] { server.Stop(); });

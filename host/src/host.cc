@@ -6,6 +6,7 @@
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <vector>
 
 #include "common/heliq_utilities.h"
 #include "host/json_convert.h"
@@ -60,6 +61,72 @@ std::string ReadScript(const std::filesystem::path& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+// The body of InitializeDatabases and InitializeDatabase: each step is optional, so the tests can
+// load the schema once and the data per test.
+std::string LoadScripts(const std::filesystem::path& db_dir, bool schema, bool reference,
+                        bool demo) {
+  const std::string install_dir = GetInstallDir();
+  const std::string system = SettingValue("connections", "Heliq");
+  // One session per distinct database, all committed at the end: a failure half-way leaves every
+  // database as it was.
+  struct Target {
+    std::string applications;  // the applications that use it, for messages
+    PooledSession session;
+  };
+  std::map<std::string, Target> targets;
+  // Runs `body` on the database of `application`; a failure names that database.
+  auto on_database = [&](const std::string& application, const auto& body) {
+    std::string connection = SettingValue("connections", application);
+    if (connection.empty()) connection = system;
+    Target& target = targets[connection];
+    if (target.applications.find(application) == std::string::npos) {
+      target.applications += (target.applications.empty() ? "" : ", ") + application;
+    }
+    try {
+      if (!target.session) {
+        target.session = SessionPool::For(connection, install_dir)->Acquire();
+        target.session->Begin(true);
+      }
+      body(*target.session.get());
+    } catch (const ComError& e) {
+      throw ComError(e.number(), e.source(),
+                     "database " + connection + " (" + target.applications +
+                         "): " + e.description() + "; nothing was changed");
+    }
+  };
+  auto dialect_name = [](const Session& session) {
+    return session.dialect() == Dialect::kPostgres ? std::string("postgresql")
+                                                   : std::string("sqlite");
+  };
+  size_t count = 0;
+  auto run = [&](Session& session, const std::filesystem::path& script, bool required) {
+    if (!required && !std::filesystem::exists(script)) return;
+    session.ExecuteScript(ReadScript(script));
+    ++count;
+  };
+  on_database("Heliq", [&](Session& main) {
+    if (schema) run(main, db_dir / (dialect_name(main) + ".sql"), true);
+    if (reference) run(main, db_dir / "reference.sql", true);
+    if (demo) run(main, db_dir / "demo.sql", true);
+  });
+  for (const auto& application : StandInApplications(db_dir)) {
+    on_database(application, [&](Session& session) {
+      const auto dir = db_dir / "stand-ins";
+      if (schema) run(session, dir / (application + "." + dialect_name(session) + ".sql"), false);
+      if (reference) run(session, dir / (application + ".reference.sql"), false);
+      if (demo) run(session, dir / (application + ".demo.sql"), false);
+    });
+  }
+  for (auto& [connection, target] : targets) target.session->Commit();
+  std::vector<std::string> done;
+  if (schema) done.push_back("schema created");
+  if (reference) done.push_back("reference data loaded");
+  if (demo) done.push_back("demo data loaded");
+  std::string summary;
+  for (const auto& step : done) summary += (summary.empty() ? "" : ", ") + step;
+  return summary + " (" + std::to_string(count) + " scripts from " + db_dir.string() + ")";
 }
 
 }  // namespace
@@ -159,48 +226,28 @@ HostResponse CheckHealth() {
 }
 
 std::string InitializeDatabases(const std::filesystem::path& db_dir, bool schema, bool demo) {
-  const std::string install_dir = GetInstallDir();
-  const std::string system = SettingValue("connections", "Heliq");
-  // One session per distinct database, all committed at the end: a failure half-way leaves every
-  // database as it was.
-  std::map<std::string, PooledSession> sessions;
-  auto session_for = [&](const std::string& application) -> Session& {
-    std::string connection = SettingValue("connections", application);
-    if (connection.empty()) connection = system;
-    auto& session = sessions[connection];
-    if (!session) {
-      session = SessionPool::For(connection, install_dir)->Acquire();
-      session->Begin(true);
+  return LoadScripts(db_dir, schema, demo, demo);
+}
+
+std::filesystem::path ScriptDirectory() {
+  std::vector<std::filesystem::path> candidates;
+  std::error_code error;
+  const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (!error) candidates.push_back(program.parent_path() / ".." / "share" / "heliq" / "db");
+  candidates.push_back(std::filesystem::path(GetInstallDir()) / "db");
+  std::string searched;
+  for (const auto& candidate : candidates) {
+    if (std::filesystem::is_regular_file(candidate / "reference.sql")) {
+      return candidate.lexically_normal();
     }
-    return *session.get();
-  };
-  auto dialect_name = [](const Session& session) {
-    return session.dialect() == Dialect::kPostgres ? std::string("postgresql")
-                                                   : std::string("sqlite");
-  };
-  size_t count = 0;
-  auto run = [&](Session& session, const std::filesystem::path& script, bool required) {
-    if (!required && !std::filesystem::exists(script)) return;
-    session.ExecuteScript(ReadScript(script));
-    ++count;
-  };
-  Session& main = session_for("Heliq");
-  if (schema) run(main, db_dir / (dialect_name(main) + ".sql"), true);
-  if (demo) run(main, db_dir / "demo.sql", true);
-  for (const auto& application : StandInApplications(db_dir)) {
-    Session& session = session_for(application);
-    const auto dir = db_dir / "stand-ins";
-    if (schema) run(session, dir / (application + "." + dialect_name(session) + ".sql"), false);
-    if (demo) run(session, dir / (application + ".demo.sql"), false);
+    searched += (searched.empty() ? "" : ", ") + candidate.lexically_normal().string();
   }
-  for (auto& [connection, session] : sessions) session->Commit();
-  return std::string(schema ? "schema created" : "") + (schema && demo ? ", " : "") +
-         (demo ? "demo data loaded" : "") + " (" + std::to_string(count) + " scripts from " +
-         db_dir.string() + ")";
+  throw ComError(err::kFileNotFound, "heliq init",
+                 "no database scripts found (looked in " + searched + ")");
 }
 
 std::string InitializeDatabase(bool demo) {
-  return InitializeDatabases(std::filesystem::path(GetInstallDir()) / "db", true, demo);
+  return LoadScripts(ScriptDirectory(), true, true, demo);
 }
 
 }  // namespace heliq

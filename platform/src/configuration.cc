@@ -1,10 +1,10 @@
 #include "platform/configuration.h"
 
+#include <toml++/toml.h>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <mutex>
-#include <toml++/toml.h>
 
 #include "platform/com_error.h"
 
@@ -14,7 +14,11 @@ namespace {
 struct Settings {
   toml::table table;
   std::string install_dir;
+  std::string file;
 };
+
+constexpr std::string_view kCheckoutConfiguration = "config/heliq.toml";
+constexpr std::string_view kSystemConfiguration = "/etc/heliq/heliq.toml";
 
 std::mutex settings_mutex;
 std::shared_ptr<const Settings> current_settings;
@@ -25,8 +29,9 @@ std::shared_ptr<const Settings> Current() {
   return current_settings;
 }
 
-void Install(toml::table table) {
+void Install(toml::table table, std::string file) {
   auto settings = std::make_shared<Settings>();
+  settings->file = std::move(file);
   std::string dir = table["install_dir"].value_or(std::string("."));
   settings->install_dir = std::filesystem::absolute(dir).lexically_normal().string();
   while (settings->install_dir.size() > 1 && settings->install_dir.back() == '/') {
@@ -89,9 +94,9 @@ class TomlConfiguration final : public Configuration {
   std::string GetConnectionString(std::string_view application) override {
     std::string value = SettingValue("connections", application);
     if (value.empty()) {
-      throw ComError(err::kInvalidProcedureCall, "Xentra.Configuration",
-                     "no connection string is configured for application " +
-                         std::string(application));
+      throw ComError(
+          err::kInvalidProcedureCall, "Xentra.Configuration",
+          "no connection string is configured for application " + std::string(application));
     }
     return value;
   }
@@ -108,23 +113,36 @@ class TomlConfiguration final : public Configuration {
 
 }  // namespace
 
+std::string ConfigurationPath(std::string_view explicit_path) {
+  if (!explicit_path.empty()) return std::string(explicit_path);
+  if (std::string from_env = EnvOr("HELIQ_CONFIG", ""); !from_env.empty()) return from_env;
+  for (std::string_view candidate : {kCheckoutConfiguration, kSystemConfiguration}) {
+    if (std::filesystem::exists(candidate)) return std::string(candidate);
+  }
+  throw ComError(err::kFileNotFound, "Xentra.Configuration",
+                 "no configuration file: give --config FILE or set HELIQ_CONFIG, or create " +
+                     std::string(kCheckoutConfiguration) + " (in " +
+                     std::filesystem::current_path().string() + ") or " +
+                     std::string(kSystemConfiguration));
+}
+
 void LoadSettings(const std::string& path) {
   if (!std::filesystem::exists(path)) {
     throw ComError(err::kFileNotFound, "Xentra.Configuration",
                    "configuration file not found: " + path);
   }
   try {
-    Install(toml::parse_file(path));
+    Install(toml::parse_file(path), std::filesystem::absolute(path).lexically_normal().string());
   } catch (const toml::parse_error& e) {
-    throw ComError(err::kTypeMismatch, "Xentra.Configuration",
-                   "configuration file " + path + " is not valid TOML: " +
-                       std::string(e.description()));
+    throw ComError(
+        err::kTypeMismatch, "Xentra.Configuration",
+        "configuration file " + path + " is not valid TOML: " + std::string(e.description()));
   }
 }
 
 void SetSettingsText(std::string_view toml_text) {
   try {
-    Install(toml::parse(toml_text));
+    Install(toml::parse(toml_text), "");
   } catch (const toml::parse_error& e) {
     throw ComError(err::kTypeMismatch, "Xentra.Configuration",
                    "configuration is not valid TOML: " + std::string(e.description()));
@@ -136,8 +154,10 @@ void EnsureSettingsLoaded() {
     std::lock_guard lock(settings_mutex);
     if (current_settings) return;
   }
-  LoadSettings(EnvOr("HELIQ_CONFIG", "config/heliq.toml"));
+  LoadSettings(ConfigurationPath());
 }
+
+std::string SettingsFile() { return Current()->file; }
 
 std::string SettingValue(std::string_view section, std::string_view key) {
   if (const char* variable = OverrideVariable(section, key)) {
@@ -181,8 +201,8 @@ std::vector<std::string> SecretValues() {
 }
 
 void RegisterConfigurationComponent() {
-  ComponentRegistry::Global().Register(
-      kConfigurationClassId, [] { return std::make_unique<TomlConfiguration>(); });
+  ComponentRegistry::Global().Register(kConfigurationClassId,
+                                       [] { return std::make_unique<TomlConfiguration>(); });
 }
 
 }  // namespace heliq

@@ -11,9 +11,14 @@
 int main(int argc, char** argv) {
   CLI::App app{"heliq: command line of the Heliq service desk back end"};
   app.require_subcommand(1);
+  // Options a subcommand does not know go up to here, so the global options work after the
+  // subcommand too (heliq init --config FILE). Inherited by the subcommands added below.
+  app.fallthrough();
+  app.set_version_flag("--version", std::string("heliq ") + HELIQ_VERSION);
   std::string config;
   app.add_option("--config", config,
-                 "configuration file (default: $HELIQ_CONFIG or config/heliq.toml)");
+                 "configuration file (default: $HELIQ_CONFIG, else config/heliq.toml in the "
+                 "current directory, else /etc/heliq/heliq.toml)");
   const std::vector<heliq::tools::CommandRunner> commands = {
       heliq::tools::AddInitCommand(app),      heliq::tools::AddCallCommand(app),
       heliq::tools::AddServeCommand(app),     heliq::tools::AddBackOfficeCommand(app),
@@ -21,10 +26,21 @@ int main(int argc, char** argv) {
       heliq::tools::AddRegistryCommand(app),  heliq::tools::AddEscalateCommand(app),
       heliq::tools::AddSchedulerCommand(app),
   };
-  CLI11_PARSE(app, argc, argv);
   try {
-    if (!config.empty()) heliq::LoadSettings(config);
-    heliq::EnsureSettingsLoaded();
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // Without a subcommand a leftover word is a misspelt one: say so rather than "a subcommand is
+    // required".
+    if (app.get_subcommands().empty() && !app.remaining().empty() &&
+        !app.remaining().front().starts_with("-")) {
+      std::cerr << "heliq: unknown subcommand '" << app.remaining().front()
+                << "' (heliq --help lists the subcommands)" << std::endl;
+      return 2;
+    }
+    return app.exit(e);
+  }
+  try {
+    heliq::LoadSettings(heliq::ConfigurationPath(config));
     heliq::InitializeSystem();
     for (const auto& run : commands) {
       if (int status = run(); status >= 0) return status;
