@@ -20,7 +20,8 @@ class AdminUi {
   // Shows `text` in a modal message box with an OK button and `icon`; returns when it is closed.
   // Line breaks in `text` are "\r\n" or "\n"; both show as a new line.
   virtual void ShowMessage(std::string_view text, MessageIcon icon) = 0;
-  // Asks a modal yes/no question (question icon); true when the answer is "yes".
+  // Asks a modal yes/no question (question icon, "no" the default button); true when the answer
+  // is "yes".
   virtual bool AskYesNo(std::string_view text) = 0;
   // Busy (arrow with hourglass) or normal (arrow) mouse pointer over the program's windows.
   virtual void SetBusy(bool busy) = 0;

@@ -46,6 +46,14 @@ inline constexpr std::string_view kServicesFrameCaption = "Services";
 inline constexpr std::string_view kReportCaptionLabel = "HQLBL4309";
 inline constexpr std::string_view kReportDescriptionLabel = "HQLBL4311";
 
+// The log file the services write to: [log] file, relative to the install directory unless
+// absolute; "" when none is configured.
+std::string LogFilePath();
+
+// `message` with the log file named at its end ("... see the log file: PATH"; a final period
+// gives way to it); unchanged when `log_file` is empty.
+std::string WithLogFile(std::string_view message, std::string_view log_file);
+
 class Panel {
  public:
   // `ui` must outlive the panel.
@@ -57,11 +65,16 @@ class Panel {
   void Open();
 
   // Runs the button's service once: busy pointer while it runs, then the success message as
-  // information, or the failure prefix, CR LF and the error's description with an exclamation
+  // information, naming the log file after "see the log file" when one is configured (LogFilePath),
+  // or the failure prefix, CR LF and the error's description with an exclamation
   // icon (no success message). Returns true on success. Never throws.
   bool RunService(ServiceButton button);
 
   bool enabled(ServiceButton button) const { return enabled_[Index(button)]; }
+  // Why a button is disabled, for its tooltip: "scheduled: runs every N minutes" (DAEMON's
+  // INTERVAL; "scheduled" when it has none), or for the FAQ button "scheduled: mailed
+  // periodically"; "" for an enabled button.
+  std::string tooltip(ServiceButton button) const;
   int32_t language() const { return language_; }
   const std::string& report_caption() const { return report_caption_; }
   const std::string& report_description() const { return report_description_; }
@@ -77,6 +90,7 @@ class Panel {
 
   AdminUi& ui_;
   std::array<bool, 5> enabled_ = {true, true, true, true, true};
+  std::array<std::string, 5> intervals_;  // DAEMON.INTERVAL as text ("" when null or no row)
   int32_t language_ = 0;
   std::string report_caption_{kReportCaptionLabel};
   std::string report_description_{kReportDescriptionLabel};

@@ -40,9 +40,19 @@ struct ReportSource {
   std::string template_path;
 };
 
+// The folder the template dialog opens in: share/heliq/templates beside `program_dir` (an
+// installation or a build folder), else portal/report/templates under the install directory (a
+// source checkout), else `program_dir` itself.
+std::string ReportTemplatesFolder(const std::string& program_dir);
+
+// The target file name for what the user chose in "Save As...": ".xls" added unless the name ends
+// in it (in any case); the plain file name when the chosen folder is `analysis_folder`, else the
+// whole path, so that a folder the user picked is kept.
+std::string SaveAsTarget(std::string_view chosen, std::string_view analysis_folder);
+
 // What the second page holds.
 struct ReportTarget {
-  std::string file_name;  // a plain file name; the file goes into the analysis folder
+  std::string file_name;  // a file name (the file goes into the analysis folder) or a path
   std::string mail_list;  // recipients separated by ";"
   bool send_mail = false;
   bool save_details = false;
@@ -79,11 +89,11 @@ class ReportWizard {
 
   // "Generate Report". Trims target.file_name in place, checks it (empty: HQLBL4380; not ending
   // in ".xls" in any case: HQLBL4307 "name" HQLBL4364; only the extension: HQLBL4379), asks
-  // whether to replace a report the file store already holds under that name ("no" stops),
+  // whether to replace a report the file store already holds under that file name ("no" stops),
   // checks that the spreadsheet application is installed (HQLBL4365), generates the report into
-  // the analysis folder, stores it in the file store, mails it when target.send_mail is set, and
-  // shows HQLBL4321 with the file's path (and HQLBL4322 when mailed). True when a report was
-  // generated.
+  // the analysis folder (or at the path, when file_name is one), stores it in the file store, mails
+  // it when target.send_mail is set, and shows HQLBL4321 with the file's path (and HQLBL4322 when
+  // mailed). True when a report was generated.
   bool GenerateReport(ReportTarget& target);
 
   // "Exit": when target.save_details is set, stores the mail list, the target name, the template

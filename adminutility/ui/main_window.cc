@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <QVBoxLayout>
 #include <string>
 
@@ -40,16 +41,32 @@ QMessageBox::Icon ToQtIcon(MessageIcon icon) {
   return QMessageBox::NoIcon;
 }
 
+// A message box is only as wide as its text, which cuts a longer title off: widen it to the
+// title. QMessageBox ignores minimum widths; a spacer in its grid is what it respects.
+void FitTitle(QMessageBox& box) {
+  auto* grid = qobject_cast<QGridLayout*>(box.layout());
+  if (grid == nullptr) return;
+  // Room for the window frame's buttons beside the title.
+  const int width = box.fontMetrics().horizontalAdvance(box.windowTitle()) + 160;
+  grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+                grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 }  // namespace
 
 void QtAdminUi::ShowMessage(std::string_view text, MessageIcon icon) {
   QMessageBox box(ToQtIcon(icon), kMessageTitle, ToQString(text), QMessageBox::Ok, parent_);
+  FitTitle(box);
   box.exec();
 }
 
 bool QtAdminUi::AskYesNo(std::string_view text) {
-  return QMessageBox::question(parent_, kMessageTitle, ToQString(text),
-                               QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+  QMessageBox box(QMessageBox::Question, kMessageTitle, ToQString(text),
+                  QMessageBox::Yes | QMessageBox::No, parent_);
+  // Enter must not replace anything by accident.
+  box.setDefaultButton(QMessageBox::No);
+  FitTitle(box);
+  return box.exec() == QMessageBox::Yes;
 }
 
 void QtAdminUi::SetBusy(bool busy) {
@@ -129,7 +146,9 @@ QWidget* MainWindow::BuildPanel() {
 void MainWindow::OpenPanel() {
   panel_.Open();
   for (const ServiceButtonInfo& info : ServiceButtons()) {
-    service_buttons_[static_cast<size_t>(info.button)]->setEnabled(panel_.enabled(info.button));
+    QPushButton* button = service_buttons_[static_cast<size_t>(info.button)];
+    button->setEnabled(panel_.enabled(info.button));
+    button->setToolTip(ToQString(panel_.tooltip(info.button)));
   }
   report_button_->setText(ToQString(panel_.report_caption()));
   report_label_->setText(ToQString(panel_.report_description()));

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -30,16 +31,22 @@ QString ToQString(std::string_view text) {
 }
 std::string ToStd(const QString& text) { return text.toUtf8().toStdString(); }
 
-// A wizard page: a window without a close command, so it is left only by its buttons.
+// A wizard page: a window whose close button does what the page's own way out does (Cancel on
+// the first page, Exit on the second), so the wizard never ends half-way.
 class Page : public QWidget {
  public:
-  explicit Page(const char* name)
-      : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
-    setObjectName(name);
-  }
+  explicit Page(const char* name) : QWidget(nullptr, Qt::Window) { setObjectName(name); }
+  void set_on_close(std::function<void()> on_close) { on_close_ = std::move(on_close); }
 
  protected:
-  void closeEvent(QCloseEvent* event) override { event->ignore(); }
+  void closeEvent(QCloseEvent* event) override {
+    // The page is hidden and unloaded by on_close itself, not by Qt.
+    event->ignore();
+    if (on_close_) on_close_();
+  }
+
+ private:
+  std::function<void()> on_close_;
 };
 
 QLineEdit* AddField(QFormLayout* form, QWidget* parent, const char* name, const QString& caption,
@@ -120,6 +127,7 @@ class WizardSession {
     QObject::connect(browse, &QPushButton::clicked, first_.get(), [this] { ChooseTemplate(); });
     QObject::connect(next, &QPushButton::clicked, first_.get(), [this] { Next(); });
     QObject::connect(cancel, &QPushButton::clicked, first_.get(), [] { End(); });
+    first_->set_on_close([] { End(); });
   }
 
   void BuildSecondPage() {
@@ -163,11 +171,13 @@ class WizardSession {
     });
     QObject::connect(generate, &QPushButton::clicked, second_.get(), [this] { Generate(); });
     QObject::connect(exit, &QPushButton::clicked, second_.get(), [this] { Exit(); });
+    second_->set_on_close([this] { Exit(); });
   }
 
   void ChooseTemplate() {
-    const QString start =
-        template_folder_.isEmpty() ? ToQString(wizard_->settings_location()) : template_folder_;
+    const QString start = template_folder_.isEmpty()
+                              ? ToQString(ReportTemplatesFolder(wizard_->settings_location()))
+                              : template_folder_;
     const QString chosen =
         QFileDialog::getOpenFileName(first_.get(), Caption("HQLBL4316"), start,
                                      QObject::tr("Report templates (*.hrt);;All files (*)"));
@@ -183,7 +193,9 @@ class WizardSession {
     const QString chosen = QFileDialog::getSaveFileName(
         second_.get(), Caption("HQLBL4339"), ToQString(wizard_->analysis_folder()),
         QObject::tr("Spreadsheet files (*.xls)"), nullptr, QFileDialog::DontConfirmOverwrite);
-    if (!chosen.isEmpty()) target_->setText(QFileInfo(chosen).fileName());
+    if (!chosen.isEmpty()) {
+      target_->setText(ToQString(SaveAsTarget(ToStd(chosen), wizard_->analysis_folder())));
+    }
   }
 
   void Next() {

@@ -197,6 +197,40 @@ TEST_P(PanelTest, ServiceClickShowsSuccessOrThePrefixedFailure) {
       ui_.messages[0].text.starts_with("ErrorMessage:HeliqAdminUtility.Services.Remainder - \r\n"));
 }
 
+TEST_P(PanelTest, DisabledButtonsSayTheyAreScheduled) {
+  Exec("INSERT INTO DAEMON (NAME, STATUS, INTERVAL) VALUES ('Archive', 1, 30)");
+  Exec("INSERT INTO DAEMON (NAME, STATUS, INTERVAL) VALUES ('Delete', 0, 60)");
+  Exec(kInsertDaemon, {Variant("Alert"), Variant(int32_t{1})});
+  for (const auto& [name, value] : {std::pair{"MODE_MAILNOTIFY", "Periodic"},
+                                    {"MAILNOTIFY", "Yes"},
+                                    {"NTS_MAILNOTIFY", "On"}}) {
+    Exec(kInsertFaqParameter, {Variant(name), Variant(value)});
+  }
+  Panel panel(ui_);
+  panel.Open();
+  EXPECT_EQ(panel.tooltip(ServiceButton::kArchive), "scheduled: runs every 30 minutes");
+  EXPECT_EQ(panel.tooltip(ServiceButton::kCleanup), "");  // switched off: enabled, no hint
+  EXPECT_EQ(panel.tooltip(ServiceButton::kReminder), "scheduled");  // no interval recorded
+  EXPECT_EQ(panel.tooltip(ServiceButton::kDormant), "");
+  EXPECT_EQ(panel.tooltip(ServiceButton::kFaqNotify), "scheduled: mailed periodically");
+}
+
+TEST_P(PanelTest, SuccessNamesTheLogFile) {
+  EXPECT_EQ(WithLogFile("see the log file", "/l/heliq.log"), "see the log file: /l/heliq.log");
+  EXPECT_EQ(WithLogFile("see the log file.", "/l/heliq.log"), "see the log file: /l/heliq.log");
+  EXPECT_EQ(WithLogFile("see the log file.", ""), "see the log file.");
+
+  SetSettingsText("install_dir = '" + install_dir().string() + "'\n[connections]\nHeliq = '" +
+                  connection_string() + "'\nRAvuruvo = '" + connection_string() +
+                  "'\n[log]\nfile = 'var/log/heliq.log'\n");
+  Panel panel(ui_);
+  EXPECT_TRUE(panel.RunService(ServiceButton::kCleanup));
+  ASSERT_EQ(ui_.messages.size(), 1u);
+  EXPECT_EQ(ui_.messages[0].text,
+            "CleanUp Service Executed, for additional information see the log file: " +
+                (install_dir() / "var" / "log" / "heliq.log").string());
+}
+
 INSTANTIATE_DATABASE_TEST_SUITE(PanelTest);
 
 }  // namespace

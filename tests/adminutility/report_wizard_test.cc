@@ -186,6 +186,45 @@ TEST_P(ReportWizardTest, NoToTheReplaceQuestionGeneratesNothing) {
   EXPECT_EQ(ReadBytes(Stored("r.xls")), ReadBytes(path));
 }
 
+// "Save As..." in another folder: the report is written there (not into the analysis folder) and
+// stored under its file name; ".xls" is added to a name without it.
+TEST_P(ReportWizardTest, SaveAsKeepsTheChosenFolderAndAddsTheExtension) {
+  auto wizard = AtSecondPage();
+  ASSERT_NE(wizard, nullptr);
+  const std::string analysis = wizard->analysis_folder();
+  EXPECT_EQ(SaveAsTarget(analysis + "/q3", analysis), "q3.xls");
+  EXPECT_EQ(SaveAsTarget(analysis + "/./q3.XLS", analysis + "/"), "q3.XLS");
+  EXPECT_EQ(SaveAsTarget("/tmp/q3", analysis), "/tmp/q3.xls");
+  EXPECT_EQ(SaveAsTarget("/tmp/q3.xls.bak", ""), "/tmp/q3.xls.bak.xls");
+
+  const fs::path elsewhere = install_dir() / "chosen";
+  fs::create_directories(elsewhere);
+  ReportTarget target{SaveAsTarget((elsewhere / "q3").string(), analysis), "", false, false};
+  ASSERT_TRUE(wizard->GenerateReport(target)) << ui_.messages.front();
+  EXPECT_TRUE(fs::exists(elsewhere / "q3.xls"));
+  EXPECT_FALSE(fs::exists(Analysis() / "q3.xls"));
+  EXPECT_EQ(ReadBytes(Stored("q3.xls")), ReadBytes(elsewhere / "q3.xls"));
+  EXPECT_EQ(ui_.messages.back(), "The report was generated: " + (elsewhere / "q3.xls").string());
+
+  // A path whose file name is only the extension is refused like a bare ".xls".
+  ui_.messages.clear();
+  ReportTarget bare{(elsewhere / ".xls").string(), "", false, false};
+  EXPECT_FALSE(wizard->GenerateReport(bare));
+  ASSERT_EQ(ui_.messages.size(), 1u);
+  EXPECT_EQ(ui_.messages[0], "Enter a file name in front of the .xls extension.");
+}
+
+TEST_P(ReportWizardTest, TemplatesFolderBesideTheProgramElseInTheSources) {
+  // A program folder without share/heliq/templates beside it, in an install dir without sources.
+  EXPECT_EQ(ReportTemplatesFolder(program_folder_), program_folder_);
+  const fs::path checkout = install_dir() / "portal" / "report" / "templates";
+  fs::create_directories(checkout);
+  EXPECT_EQ(ReportTemplatesFolder(program_folder_), checkout.string());
+  const fs::path installed = install_dir() / "share" / "heliq" / "templates";
+  fs::create_directories(installed);
+  EXPECT_EQ(ReportTemplatesFolder(program_folder_), installed.string());
+}
+
 TEST_P(ReportWizardTest, FailuresEndTheClickWithNothingGeneratedOrStored) {
   auto wizard = AtSecondPage();
   ASSERT_NE(wizard, nullptr);

@@ -6,12 +6,14 @@
 #include "common/heliq_utilities.h"
 #include "common/maintenance_service.h"
 #include "platform/com_error.h"
+#include "platform/configuration.h"
 #include "platform/connection.h"
 
 namespace heliq::admin {
 namespace {
 
-constexpr std::string_view kSelectDaemon = "select DAEMON.NAME, DAEMON.STATUS from DAEMON";
+constexpr std::string_view kSelectDaemon =
+    "select DAEMON.NAME, DAEMON.STATUS, DAEMON.INTERVAL from DAEMON";
 constexpr std::string_view kSelectFaqParameters =
     "select FAQPARAMETER.PARAMNAME, FAQPARAMETER.PARAMVALUE from FAQPARAMETER "
     "WHERE PARAMNAME = ? or PARAMNAME = ? or PARAMNAME = ?";
@@ -62,7 +64,27 @@ const ServiceButtonInfo& InfoOf(ServiceButton button) {
   return kButtons[static_cast<size_t>(button)];
 }
 
+std::string LogFilePath() {
+  const std::string file = SettingValue("log", "file");
+  if (file.empty() || file.front() == '/') return file;
+  return GetInstallDir() + "/" + file;
+}
+
+std::string WithLogFile(std::string_view message, std::string_view log_file) {
+  std::string text(message);
+  if (log_file.empty()) return text;
+  if (text.ends_with('.')) text.pop_back();
+  return text + ": " + std::string(log_file);
+}
+
 Panel::Panel(AdminUi& ui) : ui_(ui) {}
+
+std::string Panel::tooltip(ServiceButton button) const {
+  if (enabled(button)) return "";
+  if (button == ServiceButton::kFaqNotify) return "scheduled: mailed periodically";
+  const std::string& interval = intervals_[Index(button)];
+  return interval.empty() ? "scheduled" : "scheduled: runs every " + interval + " minutes";
+}
 
 void Panel::Open() {
   try {
@@ -86,6 +108,7 @@ void Panel::ReadDaemonStates() {
     for (const auto& info : kButtons) {
       if (!info.daemon_name.empty() && name == info.daemon_name) {
         enabled_[Index(info.button)] = !daemons->Field("STATUS").ToBool();
+        intervals_[Index(info.button)] = daemons->Field("INTERVAL").ToTextOrEmpty();
       }
     }
   }
@@ -124,7 +147,13 @@ bool Panel::RunService(ServiceButton button) {
     ui_.ShowExclamation(failure);
     return false;
   }
-  ui_.ShowInformation(info.success);
+  std::string log_file;
+  try {
+    log_file = LogFilePath();
+  } catch (...) {
+    // Without readable settings the message just does not name the file.
+  }
+  ui_.ShowInformation(WithLogFile(info.success, log_file));
   return true;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -190,10 +191,37 @@ ReportTarget ReportWizard::OpenSecondPage() {
   return target;
 }
 
+std::string ReportTemplatesFolder(const std::string& program_dir) {
+  const std::filesystem::path installed =
+      std::filesystem::path(program_dir) / ".." / "share" / "heliq" / "templates";
+  if (std::filesystem::is_directory(installed)) return installed.lexically_normal().string();
+  const std::filesystem::path checkout =
+      std::filesystem::path(GetInstallDir()) / "portal" / "report" / "templates";
+  if (std::filesystem::is_directory(checkout)) return checkout.lexically_normal().string();
+  return program_dir;
+}
+
+std::string SaveAsTarget(std::string_view chosen, std::string_view analysis_folder) {
+  std::string path(chosen);
+  if (path.size() < kExtension.size() || Upper(path.substr(path.size() - 4)) != kExtension) {
+    path += ".xls";
+  }
+  const std::filesystem::path target(path);
+  const auto normal = [](std::string_view folder) {
+    return std::filesystem::path(folder).lexically_normal().string();
+  };
+  if (!analysis_folder.empty() &&
+      normal(target.parent_path().string()) == normal(analysis_folder)) {
+    return target.filename().string();
+  }
+  return path;
+}
+
 bool ReportWizard::GenerateReport(ReportTarget& target) {
   target.file_name = Trim(target.file_name);
-  const std::string& name = target.file_name;
-  if (name.empty()) {
+  // The file store knows a report by its file name, wherever the file was written.
+  const std::string name = std::filesystem::path(target.file_name).filename().string();
+  if (target.file_name.empty()) {
     ui_.ShowExclamation(Text("HQLBL4380"));
     return false;
   }
@@ -207,7 +235,9 @@ bool ReportWizard::GenerateReport(ReportTarget& target) {
   }
   return Guarded([&] {
     if (analysis_folder_.empty()) analysis_folder_ = GetPhysicalUploadPath() + "Analysis";
-    const std::string path = analysis_folder_ + "/" + name;
+    const std::string path = target.file_name.find('/') == std::string::npos
+                                 ? analysis_folder_ + "/" + name
+                                 : target.file_name;
     auto files = CreateObjectAs<FileHandling>(kFileHandlingClassId);
     const bool replace = files->FileAlreadyAttached(name, kNoRequest, {kFilesReport});
     if (replace && !ui_.AskYesNo(Text("HQLBL4333") + " " + Quoted(name) + " " + Text("HQLBL4332") +
