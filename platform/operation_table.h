@@ -24,12 +24,33 @@ namespace heliq {
 
 enum class ParamKind { kText, kLong, kBool, kDate, kDictionary, kArray, kVariant };
 
+// A key of a details dictionary that an operation reads or writes. A key the caller sets must
+// convert to `kind` (kVariant: anything); the check runs with the arguments', before the call.
+struct DetailKey {
+  std::string name;
+  ParamKind kind = ParamKind::kVariant;
+  bool read = true;
+  bool written = false;  // the caller finds it (set or changed) in the dictionary after the call
+};
+
+inline DetailKey Reads(std::string name, ParamKind kind) {
+  return DetailKey{std::move(name), kind, true, false};
+}
+inline DetailKey Writes(std::string name, ParamKind kind) {
+  return DetailKey{std::move(name), kind, false, true};
+}
+inline DetailKey ReadsAndWrites(std::string name, ParamKind kind) {
+  return DetailKey{std::move(name), kind, true, true};
+}
+
 struct ParamSpec {
   std::string name;
   ParamKind kind = ParamKind::kVariant;
   bool by_ref = false;
   bool optional = false;
   Variant default_value;
+  // For a dictionary parameter: the keys the operation reads and writes (empty: not declared).
+  std::vector<DetailKey> keys;
 };
 
 // Parameter declarations for table rows.
@@ -41,6 +62,11 @@ inline ParamSpec Optional(std::string name, ParamKind kind, Variant default_valu
 }
 inline ParamSpec ByRef(std::string name, ParamKind kind) {
   return ParamSpec{std::move(name), kind, true, false, Variant()};
+}
+// A details dictionary argument with its keys.
+inline ParamSpec Details(std::string name, std::vector<DetailKey> keys) {
+  return ParamSpec{std::move(name), ParamKind::kDictionary, false, false, Variant(),
+                   std::move(keys)};
 }
 
 // The invoker reads its (already converted) arguments from `args` and writes by-reference values
@@ -71,7 +97,9 @@ const OperationSpec* FindOperation(std::string_view class_id, std::string_view n
 // Every row, ordered by class and name.
 std::vector<const OperationSpec*> ListOperations();
 
-// Checks and converts `args` to the row's parameter kinds (see the file comment).
+// Checks and converts `args` to the row's parameter kinds (see the file comment), and checks
+// that every declared key the caller set in a dictionary converts to its kind: a key that does
+// not raises err::kBadRequest naming it ("argument i_dictDetails.Q_ID: ...").
 DictionaryPtr PrepareArguments(const OperationSpec& spec, const Dictionary& args);
 // Prepares the arguments, runs the row as one unit of work and collects the by-reference values.
 // Failures of the operation reach the caller as the operation raised them (after rollback).

@@ -30,6 +30,8 @@ CommandRunner AddRegistryCommand(CLI::App& app);
 CommandRunner AddEscalateCommand(CLI::App& app);
 // heliq scheduler [--poll seconds]
 CommandRunner AddSchedulerCommand(CLI::App& app);
+// heliq operations [class id]
+CommandRunner AddOperationsCommand(CLI::App& app);
 
 }  // namespace heliq::tools
 

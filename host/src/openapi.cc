@@ -31,6 +31,26 @@ Json SchemaOf(ParamKind kind) {
   return {{"description", "any value"}};
 }
 
+// A dictionary argument: its declared keys as properties (other keys pass as they are), or a bare
+// object when none are declared. `after_call` describes the dictionary as it comes back under
+// byref: the keys the operation writes are the ones to look for there.
+Json DictionarySchema(const ParamSpec& param, bool after_call) {
+  if (param.keys.empty()) return SchemaOf(param.kind);
+  Json properties = Json::object();
+  for (const DetailKey& key : param.keys) {
+    if (after_call && !key.written) continue;
+    Json schema = SchemaOf(key.kind);
+    const char* use = key.read && key.written ? "read and written by the operation"
+                      : key.written           ? "written by the operation"
+                                              : "read by the operation";
+    schema["description"] = schema.contains("description")
+                                ? std::string(use) + "; " + schema["description"].get<std::string>()
+                                : std::string(use);
+    properties[key.name] = std::move(schema);
+  }
+  return {{"type", "object"}, {"properties", properties}, {"additionalProperties", true}};
+}
+
 Json Ref(const std::string& name) { return {{"$ref", "#/components/" + name}}; }
 
 Json JsonContent(Json schema) { return {{"application/json", {{"schema", std::move(schema)}}}}; }
@@ -49,14 +69,14 @@ Json OperationPath(const OperationSpec& spec) {
   Json required = Json::array();
   Json byref = Json::object();
   for (const auto& param : spec.params) {
-    Json schema = SchemaOf(param.kind);
+    Json schema = DictionarySchema(param, false);
     if (param.by_ref) {
       schema["description"] = "by reference: its value after the call comes back under byref";
     }
     properties[param.name] = schema;
     if (!param.optional && !param.by_ref) required.push_back(param.name);
     if (param.by_ref || param.kind == ParamKind::kDictionary) {
-      byref[param.name] = SchemaOf(param.kind);
+      byref[param.name] = DictionarySchema(param, true);
     }
   }
   Json body = {{"type", "object"}, {"properties", properties}, {"additionalProperties", false}};

@@ -65,6 +65,17 @@ Variant Convert(const ParamSpec& param, const Variant& value) {
   return value;
 }
 
+// Checks the declared keys the caller set; the values stay as given, for the operation converts
+// them itself (as its own rules say, e.g. an unset key reads as 0 or "").
+void CheckDetailKeys(const ParamSpec& param, const Dictionary& details) {
+  for (const DetailKey& key : param.keys) {
+    if (!key.read || key.kind == ParamKind::kVariant || !details.Exists(key.name)) continue;
+    const Variant value = details.Get(key.name);
+    if (value.IsBlank()) continue;
+    Convert(ParamSpec{param.name + "." + key.name, key.kind, false, false, Variant(), {}}, value);
+  }
+}
+
 }  // namespace
 
 std::string_view ParamKindName(ParamKind kind) {
@@ -126,6 +137,7 @@ DictionaryPtr PrepareArguments(const OperationSpec& spec, const Dictionary& args
       continue;
     }
     prepared->Set(param.name, Convert(param, args.Get(param.name)));
+    if (!param.keys.empty()) CheckDetailKeys(param, *prepared->Get(param.name).ToDictionary());
   }
   return prepared;
 }

@@ -16,15 +16,23 @@ void AddAdvancedOperations() {
                 },
                 "Directs the listed requests to another engineer (status kept), moving the "
                 "call-centre queue counts and logging each change."});
-  AddOperation({id,
-                "UpdateAdvancedDetails",
-                {In("i_oDict", ParamKind::kDictionary)},
-                [](Dictionary& args) {
-                  NewQuestion()->UpdateAdvancedDetails(args.Get("i_oDict").ToDictionary());
-                  return Variant();
-                },
-                "Writes the back-office classification columns given in the dictionary "
-                "(other keys are ignored) of request Q_ID."});
+  AddOperation(
+      {id,
+       "UpdateAdvancedDetails",
+       {Details("i_oDict",
+                {Reads("Q_ID", ParamKind::kLong), Reads("Q_CATEGORY", ParamKind::kLong),
+                 Reads("Q_PRODUCTCAT", ParamKind::kLong), Reads("PRODUCTID", ParamKind::kLong),
+                 Reads("Q_PRIORITY", ParamKind::kLong), Reads("Q_SITE", ParamKind::kText),
+                 Reads("Q_PRODUCT", ParamKind::kText), Reads("Q_REPORTED", ParamKind::kText),
+                 Reads("Q_OBJECT", ParamKind::kText), Reads("BP_NUMBER", ParamKind::kText),
+                 Reads("Q_OBJECTNR", ParamKind::kText), Reads("PREFSTARTDATE", ParamKind::kDate),
+                 Reads("OSVREQUESTED", ParamKind::kVariant)})},
+       [](Dictionary& args) {
+         NewQuestion()->UpdateAdvancedDetails(args.Get("i_oDict").ToDictionary());
+         return Variant();
+       },
+       "Writes the back-office classification columns given in the dictionary "
+       "(other keys are ignored) of request Q_ID."});
   OperationSpec time{
       id,
       "GetEngineerTime",

@@ -8,20 +8,33 @@ namespace heliq::internal {
 
 void AddBackOfficeSyncOperations() {
   const std::string id(kQuestionClassId);
-  AddOperation({id,
-                "UpdateBackendChangesToQuestion",
-                {In("i_oCallchanges", ParamKind::kDictionary),
-                 In("i_oQDetails", ParamKind::kDictionary), ByRef("sError", ParamKind::kText)},
-                [](Dictionary& args) {
-                  std::string error = ArgText(args, "sError");
-                  NewQuestion()->UpdateBackendChangesToQuestion(
-                      args.Get("i_oCallchanges").ToDictionary(),
-                      args.Get("i_oQDetails").ToDictionary(), error);
-                  args.Set("sError", Variant(error));
-                  return Variant();
-                },
-                "Makes a support-centre request follow the changes of its back-office call: "
-                "status, engineer, waiting reason, service order."});
+  AddOperation(
+      {id,
+       "UpdateBackendChangesToQuestion",
+       {Details(
+            "i_oCallchanges",
+            {Reads("STATUS", ParamKind::kLong), Reads("WAITINGFLAG", ParamKind::kLong),
+             Reads("SUPPORTENGCODE", ParamKind::kText), Reads("LASTTRANSTIME", ParamKind::kText),
+             Reads("WAITINGDESC", ParamKind::kText), Reads("SERVICEORDER", ParamKind::kText)}),
+        Details("i_oQDetails",
+                {Reads("Q_ID", ParamKind::kLong), ReadsAndWrites("Q_STATUS", ParamKind::kLong),
+                 Reads("CENTER", ParamKind::kLong), Reads("T_NAME", ParamKind::kText),
+                 ReadsAndWrites("D_DIRECT_TO", ParamKind::kText),
+                 ReadsAndWrites("LASTTRANSTIME", ParamKind::kText),
+                 Writes("USERCOMMENT", ParamKind::kText), Writes("T_COMMENT", ParamKind::kText),
+                 Writes("ENGRCHANGED", ParamKind::kBool), Writes("WAITINGTYPE", ParamKind::kLong),
+                 Reads("BACKENDTYPE", ParamKind::kLong)}),
+        ByRef("sError", ParamKind::kText)},
+       [](Dictionary& args) {
+         std::string error = ArgText(args, "sError");
+         NewQuestion()->UpdateBackendChangesToQuestion(args.Get("i_oCallchanges").ToDictionary(),
+                                                       args.Get("i_oQDetails").ToDictionary(),
+                                                       error);
+         args.Set("sError", Variant(error));
+         return Variant();
+       },
+       "Makes a support-centre request follow the changes of its back-office call: "
+       "status, engineer, waiting reason, service order."});
   OperationSpec map{
       id,
       "MaptoFrontEndStatus",
@@ -35,20 +48,26 @@ void AddBackOfficeSyncOperations() {
   map.read_only = true;
   map.result = ParamKind::kLong;
   AddOperation(std::move(map));
-  AddOperation({id,
-                "UpdateHLQAccordingtoStatus",
-                {In("i_oQDetails", ParamKind::kDictionary), In("i_sNewStatus", ParamKind::kLong),
-                 In("i_sNewEng", ParamKind::kText), ByRef("sError", ParamKind::kText)},
-                [](Dictionary& args) {
-                  std::string error = ArgText(args, "sError");
-                  NewQuestion()->UpdateHLQAccordingtoStatus(args.Get("i_oQDetails").ToDictionary(),
-                                                            ArgLong(args, "i_sNewStatus"),
-                                                            ArgText(args, "i_sNewEng"), error);
-                  args.Set("sError", Variant(error));
-                  return Variant();
-                },
-                "Hands the request to the back office's engineer and replays the engineer "
-                "action of the new status."});
+  AddOperation(
+      {id,
+       "UpdateHLQAccordingtoStatus",
+       {Details("i_oQDetails",
+                {ReadsAndWrites("Q_STATUS", ParamKind::kLong),
+                 ReadsAndWrites("D_DIRECT_TO", ParamKind::kText),
+                 Writes("ENGRCHANGED", ParamKind::kBool), Writes("T_COMMENT", ParamKind::kText),
+                 Writes("WAITINGTYPE", ParamKind::kLong), Reads("BACKENDTYPE", ParamKind::kLong)}),
+        In("i_sNewStatus", ParamKind::kLong), In("i_sNewEng", ParamKind::kText),
+        ByRef("sError", ParamKind::kText)},
+       [](Dictionary& args) {
+         std::string error = ArgText(args, "sError");
+         NewQuestion()->UpdateHLQAccordingtoStatus(args.Get("i_oQDetails").ToDictionary(),
+                                                   ArgLong(args, "i_sNewStatus"),
+                                                   ArgText(args, "i_sNewEng"), error);
+         args.Set("sError", Variant(error));
+         return Variant();
+       },
+       "Hands the request to the back office's engineer and replays the engineer "
+       "action of the new status."});
   AddOperation({id,
                 "UpdateSvcOrderDetails",
                 {In("i_sSOrder", ParamKind::kText), In("i_lQID", ParamKind::kLong)},

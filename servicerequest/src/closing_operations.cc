@@ -9,17 +9,20 @@
 namespace heliq::internal {
 
 void AddClosingOperations() {
-  AddQuestionDetailsOperation(
-      "CloseQuestion", &Question::CloseQuestion,
-      "Closes a request (180): archives it, deletes its reminder, logs it.");
+  AddQuestionDetailsOperation("CloseQuestion", &Question::CloseQuestion,
+                              "Closes a request (180): archives it, deletes its reminder, logs it.",
+                              LoggedKeys({}));
   AddQuestionDetailsOperation(
       "CancelQuestion", &Question::CancelQuestion,
       "Cancels a request for the engineer (185): adds the time spent, lowers the "
-      "queue size and the prospect's pending count, archives it, logs it.");
+      "queue size and the prospect's pending count, archives it, logs it.",
+      LoggedKeys({Reads("TIMESPENT", ParamKind::kLong), Reads("FromStatus", ParamKind::kLong),
+                  Reads("CancelledBy", ParamKind::kText)}));
   AddQuestionDetailsOperation(
       "customerCancelSR", &Question::customerCancelSR,
       "Cancels a request for the customer (185): archives it, deletes the files "
-      "nobody took over yet, logs it.");
+      "nobody took over yet, logs it.",
+      LoggedKeys({Reads("Q_STATUS", ParamKind::kLong), Reads("CENTER", ParamKind::kLong)}));
   AddOperation({std::string(kQuestionClassId),
                 "TransferQuestions",
                 {In("i_odictQList", ParamKind::kDictionary), In("i_sRegUserID", ParamKind::kText),

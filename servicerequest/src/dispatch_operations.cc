@@ -99,7 +99,11 @@ void AddDispatchOperations() {
   AddOperation(std::move(sc));
   AddOperation({id,
                 "assignQuestiontoCCE",
-                {In("i_odictDetails", ParamKind::kDictionary)},
+                {Details("i_odictDetails", LoggedKeys({Reads("D_DIRECT_TO", ParamKind::kText),
+                                                       Reads("Q_PRODUCTCAT", ParamKind::kLong),
+                                                       Reads("PRODUCTID", ParamKind::kLong),
+                                                       Reads("Q_CATEGORY", ParamKind::kLong),
+                                                       Reads("TIMESPENT", ParamKind::kLong)}))},
                 [](Dictionary& args) {
                   NewDispatch()->assignQuestiontoCCE(args.Get("i_odictDetails").ToDictionary());
                   return Variant();
@@ -107,8 +111,13 @@ void AddDispatchOperations() {
                 "Directs a request to a call-centre engineer (details D_DIRECT_TO)."});
   AddOperation({id,
                 "assignQuestiontoSCE",
-                {In("i_odictDetails", ParamKind::kDictionary),
-                 In("i_oDictCallDetails", ParamKind::kDictionary),
+                {Details("i_odictDetails", LoggedKeys({Reads("D_DIRECT_TO", ParamKind::kText),
+                                                       Reads("Q_PRODUCTCAT", ParamKind::kLong),
+                                                       Reads("PRODUCTID", ParamKind::kLong),
+                                                       Reads("Q_CATEGORY", ParamKind::kLong),
+                                                       Reads("TIMESPENT", ParamKind::kLong),
+                                                       Reads("LASTTRANSTIME", ParamKind::kText)})),
+                 Details("i_oDictCallDetails", {Writes("ENGINEER", ParamKind::kText)}),
                  In("i_lBackend", ParamKind::kLong), ByRef("o_sError", ParamKind::kVariant),
                  Optional("i_bAutomatic", ParamKind::kBool, Variant(false))},
                 [](Dictionary& args) {
@@ -128,8 +137,11 @@ void AddDispatchOperations() {
   AddOperation(
       {id,
        "AssignQuestionToSCQueue",
-       {In("i_oDictQDetails", ParamKind::kDictionary), In("i_lBackend", ParamKind::kLong),
-        queue_error},
+       {Details("i_oDictQDetails",
+                LoggedKeys(
+                    {Reads("Q_PRODUCTCAT", ParamKind::kLong), Reads("PRODUCTID", ParamKind::kLong),
+                     Reads("Q_CATEGORY", ParamKind::kLong), Reads("TIMESPENT", ParamKind::kLong)})),
+        In("i_lBackend", ParamKind::kLong), queue_error},
        [](Dictionary& args) {
          return WithError(args, "io_vError", [&](Variant& error) {
            return Variant(NewDispatch()->AssignQuestionToSCQueue(
@@ -139,17 +151,20 @@ void AddDispatchOperations() {
        "Passes a request to the support-centre queue with a new back-office call.",
        false,
        ParamKind::kText});
-  AddOperation(
-      {id,
-       "ReassignQuestiontoSCE",
-       {In("i_odictDetails", ParamKind::kDictionary), ByRef("o_sError", ParamKind::kVariant)},
-       [](Dictionary& args) {
-         return WithError(args, "o_sError", [&](Variant& error) {
-           NewDispatch()->ReassignQuestiontoSCE(args.Get("i_odictDetails").ToDictionary(), error);
-           return Variant();
-         });
-       },
-       "Moves a support-centre request to another support-centre engineer."});
+  AddOperation({id,
+                "ReassignQuestiontoSCE",
+                {Details("i_odictDetails", LoggedKeys({Reads("D_DIRECT_TO", ParamKind::kText),
+                                                       Reads("LASTTRANSTIME", ParamKind::kText),
+                                                       Reads("TIMESPENT", ParamKind::kLong)})),
+                 ByRef("o_sError", ParamKind::kVariant)},
+                [](Dictionary& args) {
+                  return WithError(args, "o_sError", [&](Variant& error) {
+                    NewDispatch()->ReassignQuestiontoSCE(args.Get("i_odictDetails").ToDictionary(),
+                                                         error);
+                    return Variant();
+                  });
+                },
+                "Moves a support-centre request to another support-centre engineer."});
   AddCounter("updateQueuesizeofCCE", true, &Dispatch::updateQueuesizeofCCE, nullptr);
   AddCounter("updateExperienceofCCE", false, nullptr, &Dispatch::updateExperienceofCCE);
   AddCounter("updateQueuesizeofSCE", true, &Dispatch::updateQueuesizeofSCE, nullptr);

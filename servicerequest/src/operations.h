@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/operation_table.h"
 #include "servicerequest/question/question.h"
@@ -26,10 +27,20 @@ void AddCustomerActionOperations();
 
 // A Question object created by its class identifier (inside the call's context).
 std::unique_ptr<Question> NewQuestion();
-// Adds a Question row whose only argument is the details dictionary `i_dictDetails`.
+// Adds a Question row whose only argument is the details dictionary `i_dictDetails` with the
+// keys it reads and writes.
 void AddQuestionDetailsOperation(std::string name,
                                  void (Question::*operation)(const DictionaryPtr&),
-                                 std::string summary);
+                                 std::string summary, std::vector<DetailKey> keys);
+
+// `keys` with the keys of the log row the operation writes: Q_ID, T_NAME, T_COMMENT,
+// USERCOMMENT.
+inline std::vector<DetailKey> LoggedKeys(std::vector<DetailKey> keys) {
+  keys.insert(keys.begin(),
+              {Reads("Q_ID", ParamKind::kLong), Reads("T_NAME", ParamKind::kText),
+               Reads("T_COMMENT", ParamKind::kText), Reads("USERCOMMENT", ParamKind::kText)});
+  return keys;
+}
 
 // Argument readers for invokers (arguments are already converted to their declared kinds).
 inline std::string ArgText(const Dictionary& args, std::string_view name) {

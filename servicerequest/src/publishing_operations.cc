@@ -8,7 +8,10 @@ void AddPublishingOperations() {
   const std::string id(kQuestionClassId);
   AddOperation({id,
                 "SetToToPublish",
-                {In("i_dictDetails", ParamKind::kDictionary)},
+                {Details("i_dictDetails", LoggedKeys({Reads("Q_CATEGORY", ParamKind::kLong),
+                                                      Reads("Q_PRODUCTCAT", ParamKind::kLong),
+                                                      Reads("PRODUCTID", ParamKind::kLong),
+                                                      Reads("A_LINK", ParamKind::kText)}))},
                 [](Dictionary& args) {
                   NewQuestion()->SetToToPublish(args.Get("i_dictDetails").ToDictionary());
                   return Variant();
@@ -18,7 +21,12 @@ void AddPublishingOperations() {
   OperationSpec publish{
       id,
       "PublishQuestion",
-      {In("i_dictDetails", ParamKind::kDictionary)},
+      {Details("i_dictDetails",
+               LoggedKeys({Reads("Q_PRODUCTCAT", ParamKind::kLong),
+                           Reads("Q_CATEGORY", ParamKind::kLong),
+                           Reads("P_PUBLISH_FOR", ParamKind::kLong),
+                           Reads("Q_DESC", ParamKind::kText), Reads("Q_TEXT", ParamKind::kText),
+                           Reads("A_TEXT", ParamKind::kText), Reads("A_LINK", ParamKind::kText)}))},
       [](Dictionary& args) {
         return Variant(NewQuestion()->PublishQuestion(args.Get("i_dictDetails").ToDictionary()));
       },

@@ -7,10 +7,10 @@ std::unique_ptr<Question> NewQuestion() { return GetComponentAs<Question>(kQuest
 
 void AddQuestionDetailsOperation(std::string name,
                                  void (Question::*operation)(const DictionaryPtr&),
-                                 std::string summary) {
+                                 std::string summary, std::vector<DetailKey> keys) {
   AddOperation({std::string(kQuestionClassId),
                 std::move(name),
-                {In("i_dictDetails", ParamKind::kDictionary)},
+                {Details("i_dictDetails", std::move(keys))},
                 [operation](Dictionary& args) {
                   (NewQuestion().get()->*operation)(args.Get("i_dictDetails").ToDictionary());
                   return Variant();
@@ -19,14 +19,35 @@ void AddQuestionDetailsOperation(std::string name,
 }
 
 void AddQuestionOperations() {
-  AddOperation({std::string(kQuestionClassId),
-                "RegisterQuestion",
-                {In("i_dictDetails", ParamKind::kDictionary)},
-                [](Dictionary& args) {
-                  NewQuestion()->RegisterQuestion(args.Get("i_dictDetails").ToDictionary());
-                  return Variant();
-                },
-                "Registers a prepared request row (status 0 -> 5), starts its reminder, logs it."});
+  AddOperation(
+      {std::string(kQuestionClassId),
+       "RegisterQuestion",
+       {Details("i_dictDetails", LoggedKeys({Reads("CENTER", ParamKind::kLong),
+                                             Reads("Q_PRODUCTCAT", ParamKind::kLong),
+                                             Reads("PRODUCTID", ParamKind::kLong),
+                                             Reads("Q_CATEGORY", ParamKind::kLong),
+                                             Reads("Q_DESC", ParamKind::kText),
+                                             Reads("Q_TEXT", ParamKind::kText),
+                                             Reads("Q_ORIGINATOR", ParamKind::kText),
+                                             Reads("PROSPECT", ParamKind::kBool),
+                                             Reads("NewProspect", ParamKind::kBool),
+                                             Reads("EMAILID", ParamKind::kText),
+                                             Reads("INFORMATION", ParamKind::kText),
+                                             Reads("BACKOFFICEAPPLICATION", ParamKind::kLong),
+                                             Reads("BP_NUMBER", ParamKind::kText),
+                                             Reads("Q_PRIORITY", ParamKind::kLong),
+                                             Reads("Q_PRODUCT", ParamKind::kText),
+                                             Reads("Q_REPORTED", ParamKind::kText),
+                                             Reads("Q_SITE", ParamKind::kText),
+                                             Reads("Q_OBJECT", ParamKind::kText),
+                                             Reads("Q_OBJECTNR", ParamKind::kText),
+                                             Reads("OSVREQUESTED", ParamKind::kLong),
+                                             Reads("PREFSTARTDATE", ParamKind::kDate)}))},
+       [](Dictionary& args) {
+         NewQuestion()->RegisterQuestion(args.Get("i_dictDetails").ToDictionary());
+         return Variant();
+       },
+       "Registers a prepared request row (status 0 -> 5), starts its reminder, logs it."});
   OperationSpec check{std::string(kQuestionClassId),
                       "CheckIfQuestionAlreadyExists",
                       {ByRef("i_lQID", ParamKind::kLong)},

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
       heliq::tools::AddServeCommand(app),     heliq::tools::AddBackOfficeCommand(app),
       heliq::tools::AddRequestCommand(app),   heliq::tools::AddDirectoryCommand(app),
       heliq::tools::AddRegistryCommand(app),  heliq::tools::AddEscalateCommand(app),
-      heliq::tools::AddSchedulerCommand(app),
+      heliq::tools::AddSchedulerCommand(app), heliq::tools::AddOperationsCommand(app),
   };
   try {
     app.parse(argc, argv);
