@@ -19,8 +19,13 @@ namespace heliq {
 const std::vector<std::string_view>& FrontEndRequestFields();
 
 // Inserts a QUESTIONS row with status 0 and the given fields (keys from FrontEndRequestFields,
-// case-sensitive; any other key raises err::kBadRequest naming it) and returns its new Q_ID, one
-// above the highest in use (archived requests included).
+// case-sensitive) and returns its new Q_ID: one above the highest that anything refers to (active
+// and archived requests, log rows, reminders, previews), past any number whose folder the file
+// store holds, so a new request never inherits another's history. Each value must fit its column:
+// texts for text columns, whole 32-bit numbers for numbers, 1 or 2 for CENTER, 0/1 or a Boolean
+// for PROSPECT and OSVREQUESTED, a "YYYY-MM-DD hh:mm:ss" text for PREFSTARTDATE; null is stored as
+// null. An unknown key or a value that does not fit raises err::kBadRequest naming the field,
+// with nothing written.
 int32_t CreateUnregisteredRequest(const Dictionary& fields);
 
 // The request as a dictionary: "archived" (Boolean), "request" (the QUESTIONS or QUESTIONHISTORY

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
+#include <cmath>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "common/heliq_utilities.h"
@@ -13,9 +16,13 @@
 namespace heliq {
 namespace {
 
+// A number is free only when nothing refers to it: operations on a number nobody registered
+// (a close, a publication) leave log rows and previews that a new request must not inherit. Each
+// maximum reads one end of an index.
 constexpr std::string_view kNextQuestionId =
-    "SELECT COALESCE(MAX(Q_ID), 0) FROM (SELECT Q_ID FROM QUESTIONS UNION ALL "
-    "SELECT Q_ID FROM QUESTIONHISTORY) IDS";
+    "SELECT COALESCE(MAX(M), 0) FROM (SELECT MAX(Q_ID) AS M FROM QUESTIONS UNION ALL "
+    "SELECT MAX(Q_ID) FROM QUESTIONHISTORY UNION ALL SELECT MAX(Q_ID) FROM TRANSACTIONS UNION ALL "
+    "SELECT MAX(Q_ID) FROM REMINDER UNION ALL SELECT MAX(Q_ID) FROM PREVIEW) IDS";
 constexpr std::string_view kSelectActive = "SELECT * FROM QUESTIONS WHERE Q_ID = ?";
 constexpr std::string_view kSelectArchived = "SELECT * FROM QUESTIONHISTORY WHERE Q_ID = ?";
 constexpr std::string_view kSelectReminder =
@@ -44,37 +51,130 @@ DictionaryPtr RowDictionary(const ResultSet& result, size_t row) {
   return dict;
 }
 
+// What a front-end column holds; a value of another kind is refused before anything is written,
+// so that no later operation trips over it.
+enum class FieldKind { kText, kNumber, kCentre, kFlag, kDate };
+
+struct FrontEndField {
+  std::string_view name;
+  FieldKind kind;
+};
+
+constexpr FrontEndField kFrontEndFields[] = {
+    {"CENTER", FieldKind::kCentre},     {"Q_PRODUCTCAT", FieldKind::kNumber},
+    {"PRODUCTID", FieldKind::kNumber},  {"Q_CATEGORY", FieldKind::kNumber},
+    {"Q_DESC", FieldKind::kText},       {"Q_TEXT", FieldKind::kText},
+    {"Q_ORIGINATOR", FieldKind::kText}, {"PROSPECT", FieldKind::kFlag},
+    {"EMAILID", FieldKind::kText},      {"BP_NUMBER", FieldKind::kText},
+    {"Q_PRIORITY", FieldKind::kNumber}, {"Q_PRODUCT", FieldKind::kText},
+    {"Q_REPORTED", FieldKind::kText},   {"Q_SITE", FieldKind::kText},
+    {"Q_OBJECT", FieldKind::kText},     {"Q_OBJECTNR", FieldKind::kText},
+    {"OSVREQUESTED", FieldKind::kFlag}, {"PREFSTARTDATE", FieldKind::kDate},
+};
+
+[[noreturn]] void RefuseField(std::string_view name, std::string_view expected,
+                              const Variant& value) {
+  throw ComError(err::kBadRequest, "Requests",
+                 "request field " + std::string(name) + " must be " + std::string(expected) +
+                     ", not " + std::string(TypeName(value.type())));
+}
+
+// The value to bind for `field`: null stays null; anything else must be of the column's kind.
+Variant CheckedValue(const FrontEndField& field, const Variant& value) {
+  if (value.IsNull() || value.IsEmpty()) return Variant::Null();
+  const auto whole_number = [&]() -> std::optional<int64_t> {
+    if (value.type() == Variant::Type::kInt32 || value.type() == Variant::Type::kInt64) {
+      return value.ToLongLong();
+    }
+    if (value.type() == Variant::Type::kDouble &&
+        std::trunc(value.ToDouble()) == value.ToDouble() && std::abs(value.ToDouble()) < 1e15) {
+      return static_cast<int64_t>(value.ToDouble());
+    }
+    return std::nullopt;
+  };
+  switch (field.kind) {
+    case FieldKind::kText:
+      if (!value.IsText()) RefuseField(field.name, "a text", value);
+      return value;
+    case FieldKind::kNumber: {
+      const auto number = whole_number();
+      if (!number || *number < INT32_MIN || *number > INT32_MAX) {
+        RefuseField(field.name, "a whole number of 32 bits", value);
+      }
+      return Variant(static_cast<int32_t>(*number));
+    }
+    case FieldKind::kCentre: {
+      const auto number = whole_number();
+      if (!number || (*number != 1 && *number != 2)) {
+        RefuseField(field.name, "1 (call centre) or 2 (support centre)", value);
+      }
+      return Variant(static_cast<int32_t>(*number));
+    }
+    case FieldKind::kFlag: {
+      if (value.type() == Variant::Type::kBool) return Variant(value.ToBool() ? 1 : 0);
+      const auto number = whole_number();
+      if (!number || (*number != 0 && *number != 1)) {
+        RefuseField(field.name, "0, 1, true or false", value);
+      }
+      return Variant(static_cast<int32_t>(*number));
+    }
+    case FieldKind::kDate: {
+      if (value.type() == Variant::Type::kDate) return value;
+      if (value.IsText() && value.ToText().empty()) return Variant::Null();
+      if (value.IsText()) {
+        if (auto date = DateTime::Parse(value.ToText())) return Variant(*date);
+      }
+      RefuseField(field.name, "a date-time \"YYYY-MM-DD hh:mm:ss\"", value);
+    }
+  }
+  RefuseField(field.name, "known", value);
+}
+
+// Steps past numbers whose folder the file store already holds (files attached, or left by an
+// operation, before any row had the number).
+int32_t PastStoredFolders(int32_t id) {
+  std::error_code error;
+  while (id < INT32_MAX && std::filesystem::exists(RequestFolder(id), error)) ++id;
+  return id;
+}
+
 }  // namespace
 
 const std::vector<std::string_view>& FrontEndRequestFields() {
-  static const std::vector<std::string_view> fields = {
-      "CENTER",       "Q_PRODUCTCAT", "PRODUCTID", "Q_CATEGORY", "Q_DESC",       "Q_TEXT",
-      "Q_ORIGINATOR", "PROSPECT",     "EMAILID",   "BP_NUMBER",  "Q_PRIORITY",   "Q_PRODUCT",
-      "Q_REPORTED",   "Q_SITE",       "Q_OBJECT",  "Q_OBJECTNR", "OSVREQUESTED", "PREFSTARTDATE"};
+  static const std::vector<std::string_view> fields = [] {
+    std::vector<std::string_view> names;
+    for (const auto& field : kFrontEndFields) names.push_back(field.name);
+    return names;
+  }();
   return fields;
 }
 
 int32_t CreateUnregisteredRequest(const Dictionary& fields) {
-  const auto& allowed = FrontEndRequestFields();
   // Column names come from the fixed list above, never from the caller's text.
   std::string columns = "Q_ID, Q_STATUS";
   std::string marks = "?, 0";
   Params values;
   for (const auto& [key, value] : fields.entries()) {
-    auto it = std::find(allowed.begin(), allowed.end(), key);
-    if (it == allowed.end()) {
+    const auto* field =
+        std::find_if(std::begin(kFrontEndFields), std::end(kFrontEndFields),
+                     [&](const FrontEndField& candidate) { return candidate.name == key; });
+    if (field == std::end(kFrontEndFields)) {
       throw ComError(err::kBadRequest, "Requests", "unknown request field " + key);
     }
-    columns += ", " + std::string(*it);
+    columns += ", " + std::string(field->name);
     marks += ", ?";
-    values.push_back(*it == "PREFSTARTDATE" && !value.IsBlank() ? Variant(value.ToDate()) : value);
+    values.push_back(CheckedValue(*field, value));
   }
   const std::string insert = "INSERT INTO QUESTIONS (" + columns + ") VALUES (" + marks + ")";
   for (int attempt = 1;; ++attempt) {
     try {
       return RunUnitOfWork([&] {
         auto connection = GetHeliqConnection();
-        const int32_t id = connection->QueryValue(kNextQuestionId).ToLong() + 1;
+        const int64_t highest = connection->QueryValue(kNextQuestionId).ToLongLong();
+        if (highest >= INT32_MAX) {
+          throw ComError(err::kOverflow, "Requests", "no request number is left");
+        }
+        const int32_t id = PastStoredFolders(static_cast<int32_t>(highest) + 1);
         Params params{Variant(id)};
         params.insert(params.end(), values.begin(), values.end());
         connection->Execute(insert, params);
