@@ -6,6 +6,13 @@
 // context or directly, runs on the same thread and therefore shares those sessions. At the end the
 // host commits every session unless the call voted SetAbort or failed, and rolls back otherwise.
 //
+// Database work of the call goes to one session per database: connection strings that name the
+// same database (two spellings of one SQLite file) share one session.
+//
+// A call may carry a deadline: every wait of its database work (a free pooled session, the SQLite
+// writer queue, PostgreSQL lock waits and statements) ends there with err::kCallDeadlineExceeded,
+// so a call that cannot start in time commits nothing and never parks a worker for long.
+//
 // Outside a unit of work GetObjectContext() returns nullptr: components then work with
 // connections whose statements commit as they run, and votes are skipped.
 //
@@ -19,6 +26,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/component.h"
 #include "platform/database.h"
@@ -28,7 +36,9 @@ namespace heliq {
 class ObjectContext {
  public:
   // `read_only`: the call only reads; on SQLite it then does not queue for the write lock.
-  explicit ObjectContext(bool read_only = false) : read_only_(read_only) {}
+  // `deadline`: see the file comment.
+  explicit ObjectContext(bool read_only = false, Deadline deadline = std::nullopt)
+      : read_only_(read_only), deadline_(deadline) {}
   // Rolls back whatever is still open (never throws).
   ~ObjectContext();
   ObjectContext(const ObjectContext&) = delete;
@@ -41,8 +51,12 @@ class ObjectContext {
   bool doomed() const { return doomed_; }
   bool complete() const { return complete_; }
   bool read_only() const { return read_only_; }
+  const Deadline& deadline() const { return deadline_; }
 
-  // The call's session for a connection string, begun on first use.
+  // The call's session for a connection string, begun on first use (inside every savepoint open
+  // at that moment). A pooled session found broken when the transaction begins is discarded and
+  // the call goes on with a fresh connection: nothing of the call was written on it yet.
+  // Errors: err::kDbConnection, err::kCallDeadlineExceeded.
   Session& SessionFor(const std::string& connection_string, const std::string& base_dir);
 
   // Commits every session (in the order they were begun); on a failure rolls back the rest and
@@ -51,11 +65,50 @@ class ObjectContext {
   void Rollback() noexcept;
 
  private:
+  friend class Savepoint;
+  void SetSavepoint();
+  void ReleaseSavepoint();
+  void RollbackToSavepoint() noexcept;
+  PooledSession BeginSession(const std::string& connection_string);
+
   bool read_only_;
+  Deadline deadline_;
   bool doomed_ = false;
   bool complete_ = false;
+  int savepoints_ = 0;                          // savepoints open on every session of the call
+  std::map<std::string, std::string> aliases_;  // base dir + connection string -> canonical
   std::map<std::string, PooledSession> sessions_;
   std::vector<std::string> order_;
+};
+
+// Confines a part of the call whose failure the caller swallows on purpose: when the part fails,
+// its writes are undone (on every session of the call, also those it began) and the rest of the
+// call goes on and may commit. Release() keeps the part's work; destruction without Release (a
+// failure unwinding through it, or an early return) rolls back to the savepoint. Savepoints nest
+// and must end in reverse order of creation.
+//
+// Outside a unit of work it does nothing: there statements commit as they run.
+//
+//   try {
+//     Savepoint part;
+//     ... work whose failure is swallowed ...
+//     part.Release();
+//   } catch (...) {
+//     ... the part's writes are gone; the call goes on ...
+//   }
+//
+// Errors: the constructor and Release fail as the database does (a spoiled transaction refuses a
+// savepoint); the destructor never throws.
+class Savepoint {
+ public:
+  Savepoint();
+  ~Savepoint();
+  Savepoint(const Savepoint&) = delete;
+  Savepoint& operator=(const Savepoint&) = delete;
+  void Release();
+
+ private:
+  ObjectContext* context_;
 };
 
 // The current thread's context, or nullptr outside a unit of work.
@@ -73,7 +126,7 @@ UnitOfWorkStats GetUnitOfWorkStats();
 // without Finish roll back. Nested units of work on one thread are refused (error 5).
 class UnitOfWork {
  public:
-  explicit UnitOfWork(bool read_only = false);
+  explicit UnitOfWork(bool read_only = false, Deadline deadline = std::nullopt);
   ~UnitOfWork();
   UnitOfWork(const UnitOfWork&) = delete;
   UnitOfWork& operator=(const UnitOfWork&) = delete;
@@ -92,8 +145,8 @@ class UnitOfWork {
 // Runs `body` as one unit of work: commits unless it voted abort, rolls back when it throws (and
 // rethrows).
 template <typename F>
-auto RunUnitOfWork(F&& body, bool read_only = false) {
-  UnitOfWork work(read_only);
+auto RunUnitOfWork(F&& body, bool read_only = false, Deadline deadline = std::nullopt) {
+  UnitOfWork work(read_only, deadline);
   if constexpr (std::is_void_v<decltype(body())>) {
     body();
     work.Finish(true);

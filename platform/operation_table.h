@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/database.h"
 #include "platform/variant.h"
 
 namespace heliq {
@@ -103,7 +104,9 @@ std::vector<const OperationSpec*> ListOperations();
 DictionaryPtr PrepareArguments(const OperationSpec& spec, const Dictionary& args);
 // Prepares the arguments, runs the row as one unit of work and collects the by-reference values.
 // Failures of the operation reach the caller as the operation raised them (after rollback).
-CallResult CallOperation(const OperationSpec& spec, const Dictionary& args);
+// `deadline` bounds the call's waits for the database (see ObjectContext).
+CallResult CallOperation(const OperationSpec& spec, const Dictionary& args,
+                         const Deadline& deadline = std::nullopt);
 
 std::string_view ParamKindName(ParamKind kind);
 

@@ -5,6 +5,8 @@
 #                                       empty), listen on 127.0.0.1:PORT only, socket in DIR,
 #                                       return once it accepts connections.
 #   pg-test-cluster.sh stop DIR [PORT]  fast shutdown, then remove DIR.
+#   pg-test-cluster.sh halt DIR         fast shutdown, keeping DIR (tests of a server restart).
+#   pg-test-cluster.sh resume DIR       start a halted cluster again; return once it is ready.
 #
 # The server refuses to run as root, so when called as root the cluster belongs to the `postgres`
 # system user and DIR is handed to it; otherwise it runs as the calling user. Authentication is
@@ -18,7 +20,7 @@ readonly PG_BIN=/usr/lib/postgresql/15/bin
 readonly MARKER=.heliq-pg-test-cluster  # stop only deletes folders that start made
 
 usage() {
-  echo "usage: $0 start DIR PORT | stop DIR [PORT]" >&2
+  echo "usage: $0 start DIR PORT | stop DIR [PORT] | halt DIR | resume DIR" >&2
   exit 2
 }
 
@@ -102,8 +104,25 @@ stop() {
   rm -rf -- "$dir"
 }
 
+halt() {
+  local dir=$1
+  [[ -e $dir/$MARKER ]] || die "$dir was not made by '$0 start'; not touching it"
+  as_owner "$PG_BIN/pg_ctl" -D "$dir/data" -m fast -w -t 60 stop >/dev/null
+}
+
+resume() {
+  local dir=$1
+  [[ -e $dir/$MARKER ]] || die "$dir was not made by '$0 start'; not touching it"
+  if ! as_owner "$PG_BIN/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 start >/dev/null; then
+    tail -n 30 "$dir/server.log" >&2 || true
+    die "server did not start again"
+  fi
+}
+
 case "${1:-}" in
   start) [[ $# -eq 3 ]] || usage; start "$2" "$3" ;;
   stop) [[ $# -eq 2 || $# -eq 3 ]] || usage; stop "$2" ;;
+  halt) [[ $# -eq 2 ]] || usage; halt "$2" ;;
+  resume) [[ $# -eq 2 ]] || usage; resume "$2" ;;
   *) usage ;;
 esac

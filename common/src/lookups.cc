@@ -9,6 +9,7 @@
 #include "common/heliq_utilities.h"
 #include "common/operation_frame.h"
 #include "platform/connection.h"
+#include "platform/object_context.h"
 #include "platform/text.h"
 
 namespace heliq {
@@ -172,6 +173,9 @@ std::unique_ptr<MembershipUser> GetUserFromID(std::string_view user_id) {
 std::string GetLastSynchronizedDate(std::string_view parameter_type) {
   std::string value;
   try {
+    // A failed read must not spoil the call's transaction; reading undoes nothing, so the
+    // savepoint is left by rolling back.
+    Savepoint part;
     // The type is a number; anything else can match no row.
     const std::optional<int64_t> type = WholeNumber(parameter_type);
     if (!type) return value;

@@ -198,7 +198,7 @@ HostResponse InvokeOperation(std::string_view class_id, std::string_view operati
         }
         return result;
       };
-      call = CallOperation(bounded, *args);
+      call = CallOperation(bounded, *args, started + limits.deadline);
     } else {
       call = CallOperation(*spec, *args);
     }

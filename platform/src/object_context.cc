@@ -20,13 +20,76 @@ std::unique_ptr<Component> ObjectContext::CreateInstance(std::string_view class_
 
 Session& ObjectContext::SessionFor(const std::string& connection_string,
                                    const std::string& base_dir) {
-  const std::string key = base_dir + "\n" + connection_string;
+  // Keyed by the database itself: a call that reached one SQLite file under two spellings would
+  // otherwise queue behind its own writer ticket for ever.
+  const std::string spelling = base_dir + "\n" + connection_string;
+  auto alias = aliases_.find(spelling);
+  if (alias == aliases_.end()) {
+    alias =
+        aliases_.emplace(spelling, CanonicalConnectionString(connection_string, base_dir)).first;
+  }
+  const std::string& key = alias->second;
   auto it = sessions_.find(key);
   if (it != sessions_.end()) return *it->second.get();
-  PooledSession session = SessionPool::For(connection_string, base_dir)->Acquire();
-  session->Begin(!read_only_);
+  PooledSession session = BeginSession(key);
+  for (int i = 0; i < savepoints_; ++i) session->SetSavepoint();
   order_.push_back(key);
   return *sessions_.emplace(key, std::move(session)).first->second.get();
+}
+
+PooledSession ObjectContext::BeginSession(const std::string& connection_string) {
+  const std::shared_ptr<SessionPool> pool = SessionPool::For(connection_string);
+  PooledSession session = pool->Acquire(deadline_);
+  try {
+    session->Begin(!read_only_, deadline_);
+    return session;
+  } catch (const ComError&) {
+    if (session->healthy()) throw;
+  }
+  // The connection broke while idle in the pool (a server restart): nothing of the call was
+  // written on it, so the call starts over on a fresh one. Returning it drops the pool's other
+  // idle sessions too.
+  session = PooledSession();
+  session = pool->Acquire(deadline_);
+  session->Begin(!read_only_, deadline_);
+  return session;
+}
+
+void ObjectContext::SetSavepoint() {
+  size_t done = 0;
+  try {
+    for (const auto& key : order_) {
+      sessions_.at(key)->SetSavepoint();
+      ++done;
+    }
+  } catch (...) {
+    for (size_t i = 0; i < done; ++i) sessions_.at(order_[i])->RollbackToSavepoint();
+    throw;
+  }
+  ++savepoints_;
+}
+
+void ObjectContext::ReleaseSavepoint() {
+  if (savepoints_ == 0) return;  // the call already ended
+  --savepoints_;
+  size_t done = 0;
+  try {
+    for (const auto& key : order_) {
+      sessions_.at(key)->ReleaseSavepoint();
+      ++done;
+    }
+  } catch (...) {
+    // A session that cannot release (a failure inside the part spoiled it) rolls back to the
+    // savepoint instead: the part is undone there and the call stays committable.
+    for (size_t i = done; i < order_.size(); ++i) sessions_.at(order_[i])->RollbackToSavepoint();
+    throw;
+  }
+}
+
+void ObjectContext::RollbackToSavepoint() noexcept {
+  if (savepoints_ == 0) return;  // the call already ended
+  --savepoints_;
+  for (const auto& key : order_) sessions_.at(key)->RollbackToSavepoint();
 }
 
 void ObjectContext::Commit() {
@@ -46,6 +109,21 @@ void ObjectContext::Rollback() noexcept {
   }
   sessions_.clear();
   order_.clear();
+  savepoints_ = 0;
+}
+
+Savepoint::Savepoint() : context_(GetObjectContext()) {
+  if (context_ != nullptr) context_->SetSavepoint();
+}
+
+Savepoint::~Savepoint() {
+  if (context_ != nullptr) context_->RollbackToSavepoint();
+}
+
+void Savepoint::Release() {
+  ObjectContext* context = context_;
+  context_ = nullptr;
+  if (context != nullptr) context->ReleaseSavepoint();
 }
 
 ObjectContext* GetObjectContext() { return current_context; }
@@ -54,7 +132,8 @@ UnitOfWorkStats GetUnitOfWorkStats() {
   return UnitOfWorkStats{commit_count.load(), rollback_count.load()};
 }
 
-UnitOfWork::UnitOfWork(bool read_only) : context_(read_only), previous_(current_context) {
+UnitOfWork::UnitOfWork(bool read_only, Deadline deadline)
+    : context_(read_only, deadline), previous_(current_context) {
   if (previous_ != nullptr) {
     throw ComError(err::kInvalidProcedureCall, "UnitOfWork",
                    "a unit of work is already running on this thread");

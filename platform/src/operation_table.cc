@@ -142,10 +142,11 @@ DictionaryPtr PrepareArguments(const OperationSpec& spec, const Dictionary& args
   return prepared;
 }
 
-CallResult CallOperation(const OperationSpec& spec, const Dictionary& args) {
+CallResult CallOperation(const OperationSpec& spec, const Dictionary& args,
+                         const Deadline& deadline) {
   DictionaryPtr prepared = PrepareArguments(spec, args);
   CallResult call;
-  call.result = RunUnitOfWork([&] { return spec.invoke(*prepared); }, spec.read_only);
+  call.result = RunUnitOfWork([&] { return spec.invoke(*prepared); }, spec.read_only, deadline);
   call.by_ref = Dictionary::Create();
   for (const auto& param : spec.params) {
     if (param.by_ref || param.kind == ParamKind::kDictionary) {

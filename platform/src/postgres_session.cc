@@ -2,9 +2,17 @@
 // generated name; parameter types are left to the server to infer from the statement, and every
 // value travels as text, so a statement keeps one plan whatever variant types its callers bind.
 // Transactions run at READ COMMITTED.
+//
+// The server keeps a prepared statement's result type: after a schema change under it (a column
+// added under SELECT *) it refuses the statement ("cached plan must not change result type"). The
+// statement is then prepared again; where nothing of the transaction would be lost (outside one,
+// or as its first statement) it runs again at once, otherwise the call fails and the next one
+// finds the statement fresh.
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 
@@ -27,16 +35,30 @@ constexpr Oid kDateOid = 1082;
 constexpr Oid kTimestampOid = 1114;
 constexpr Oid kTimestampTzOid = 1184;
 
+constexpr std::string_view kBegin = "BEGIN ISOLATION LEVEL READ COMMITTED";
+// Per transaction: lock waits and statements end at the call's deadline (milliseconds).
+constexpr std::string_view kSetTimeouts =
+    "SELECT set_config('lock_timeout', ?, true), set_config('statement_timeout', ?, true)";
+constexpr std::string_view kSetSavepoint = "SAVEPOINT heliq_part";
+constexpr std::string_view kReleaseSavepoint = "RELEASE SAVEPOINT heliq_part";
+// ROLLBACK TO keeps the savepoint; the release after it drops it.
+constexpr const char* kRollbackToSavepoint =
+    "ROLLBACK TO SAVEPOINT heliq_part; RELEASE SAVEPOINT heliq_part";
+constexpr std::string_view kPlanChanged = "0A000";  // feature_not_supported
+
 int32_t ErrorNumber(const char* sqlstate) {
   if (sqlstate == nullptr) return err::kDbConnection;
   const std::string state(sqlstate);
+  // lock_not_available, query_canceled: the lock or statement timeout of the call's deadline.
+  if (state == "55P03" || state == "57014") return err::kCallDeadlineExceeded;
   if (state.rfind("23", 0) == 0) return err::kDbConstraint;
   if (state == "22P02" || state == "22007" || state == "22008" || state == "42804") {
     return err::kTypeMismatch;
   }
   if (state == "22003") return err::kOverflow;
   if (state.rfind("42", 0) == 0) return err::kDbSyntax;
-  if (state.rfind("08", 0) == 0) return err::kDbConnection;
+  // connection_exception; operator_intervention (the server shutting down or restarting).
+  if (state.rfind("08", 0) == 0 || state.rfind("57P", 0) == 0) return err::kDbConnection;
   return err::kDbError;
 }
 
@@ -96,18 +118,40 @@ class PostgresSession final : public Session {
   }
 
   void ExecuteScript(std::string_view sql) override {
+    ++statements_in_transaction_;
     PgResult r(PQexec(conn_, std::string(sql).c_str()));
     Check(r.get(), sql);
   }
 
-  void Begin(bool /*writer*/) override {
-    ExecuteScript("BEGIN ISOLATION LEVEL READ COMMITTED");
+  void Begin(bool /*writer*/, const Deadline& deadline) override {
+    ExecuteScript(kBegin);
     in_transaction_ = true;
+    deadline_ = deadline;
+    if (deadline) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          *deadline - std::chrono::steady_clock::now());
+      // 0 would mean "no limit" to the server; a call already late gets the shortest wait.
+      const Variant ms(std::to_string(std::max<int64_t>(left.count(), 1)));
+      try {
+        PgResult r(Run(kSetTimeouts, {ms, ms}));
+      } catch (...) {
+        Rollback();
+        throw;
+      }
+    }
+    statements_in_transaction_ = 0;
   }
 
   void Commit() override {
     in_transaction_ = false;
-    ExecuteScript("COMMIT");
+    PgResult r(PQexec(conn_, "COMMIT"));
+    Check(r.get(), "COMMIT");
+    // A transaction that a failed statement aborted answers COMMIT with ROLLBACK.
+    if (std::strcmp(PQcmdStatus(r.get()), "ROLLBACK") == 0) {
+      throw ComError(err::kDbError, "PostgreSQL",
+                     "the transaction was rolled back, not committed: a statement of it had "
+                     "failed");
+    }
   }
 
   void Rollback() noexcept override {
@@ -117,11 +161,49 @@ class PostgresSession final : public Session {
     PQclear(r);
   }
 
+  void SetSavepoint() override { PgResult r(Run(kSetSavepoint, {})); }
+
+  void ReleaseSavepoint() override { PgResult r(Run(kReleaseSavepoint, {})); }
+
+  void RollbackToSavepoint() noexcept override {
+    // A failure leaves the transaction aborted: its COMMIT then answers ROLLBACK.
+    PGresult* r = PQexec(conn_, kRollbackToSavepoint);
+    if (PQresultStatus(r) != PGRES_COMMAND_OK && PQstatus(conn_) != CONNECTION_OK) {
+      healthy_ = false;
+    }
+    PQclear(r);
+  }
+
   bool in_transaction() const override { return in_transaction_; }
   bool healthy() const override { return healthy_ && PQstatus(conn_) == CONNECTION_OK; }
 
  private:
   PGresult* Run(std::string_view sql, const Params& params) {
+    const bool first_of_transaction = statements_in_transaction_ == 0;
+    ++statements_in_transaction_;
+    plan_changed_ = false;
+    try {
+      return RunPrepared(sql, params);
+    } catch (const ComError&) {
+      if (!plan_changed_) throw;
+    }
+    plan_changed_ = false;
+    Forget(sql);
+    if (in_transaction_) {
+      if (!first_of_transaction) throw ComError(plan_error_);
+      // Nothing of the transaction is lost by starting it again.
+      Rollback();
+      Begin(true, deadline_);
+      ++statements_in_transaction_;
+    }
+    return RunPrepared(sql, params);
+  }
+
+  // Drops a prepared statement so that its next use prepares it again, under a new name (the old
+  // one stays taken on the server until the session closes; schema changes are rare).
+  void Forget(std::string_view sql) { cache_.erase(std::string(sql)); }
+
+  PGresult* RunPrepared(std::string_view sql, const Params& params) {
     const std::string& name = Prepare(sql, static_cast<int>(params.size()));
     std::vector<std::string> texts(params.size());
     std::vector<const char*> values(params.size());
@@ -167,7 +249,7 @@ class PostgresSession final : public Session {
   const std::string& Prepare(std::string_view sql, int n_params) {
     auto it = cache_.find(std::string(sql));
     if (it != cache_.end()) return it->second;
-    std::string name = "s" + std::to_string(cache_.size() + 1);
+    std::string name = "s" + std::to_string(++prepared_count_);
     const std::string numbered = ToNumberedPlaceholders(sql);
     PgResult r(PQprepare(conn_, name.c_str(), numbered.c_str(), n_params, nullptr));
     Check(r.get(), sql);
@@ -185,7 +267,12 @@ class PostgresSession final : public Session {
       message.pop_back();
     }
     if (PQstatus(conn_) != CONNECTION_OK) healthy_ = false;
-    throw ComError(ErrorNumber(state), "PostgreSQL", message + " in: " + std::string(sql));
+    ComError error(ErrorNumber(state), "PostgreSQL", message + " in: " + std::string(sql));
+    if (state != nullptr && state == kPlanChanged) {
+      plan_changed_ = true;
+      plan_error_ = error;
+    }
+    throw error;
   }
 
   static Variant Convert(Oid type, const char* text, size_t length) {
@@ -216,8 +303,13 @@ class PostgresSession final : public Session {
 
   PGconn* conn_;
   std::unordered_map<std::string, std::string> cache_;
+  uint64_t prepared_count_ = 0;
   bool in_transaction_ = false;
   bool healthy_ = true;
+  Deadline deadline_;
+  int64_t statements_in_transaction_ = 0;
+  bool plan_changed_ = false;  // the last failure was a changed result type
+  ComError plan_error_{0, "", ""};
 };
 
 void IgnoreNotice(void*, const char*) {}

@@ -1,10 +1,16 @@
+// Session pools. A pool caps the sessions it has open (a PostgreSQL server has a connection limit
+// that many hosts share) and drops sessions found broken, so that a restarted server is used again
+// without restarting the process.
 #include <strings.h>
 
+#include <charconv>
+#include <condition_variable>
 #include <filesystem>
 #include <map>
 #include <mutex>
 
 #include "platform/com_error.h"
+#include "platform/configuration.h"
 #include "platform/database.h"
 #include "platform/src/sessions.h"
 
@@ -15,6 +21,8 @@ constexpr std::string_view kSqlitePrefix = "sqlite:";
 constexpr std::string_view kPostgresPrefix = "postgresql:";
 // Idle sessions kept per pool; more are closed when returned.
 constexpr size_t kMaxIdle = 32;
+constexpr size_t kDefaultPoolSize = 32;
+constexpr int64_t kDefaultPoolWaitMs = 10000;
 
 bool StartsWith(std::string_view s, std::string_view prefix) {
   return s.substr(0, prefix.size()) == prefix;
@@ -25,9 +33,31 @@ std::string ResolvePath(std::string_view path, const std::string& base_dir) {
   return base_dir + "/" + std::string(path);
 }
 
+// A whole-number setting of [database]; `fallback` when absent or when no settings are loaded
+// (programs and tests that open sessions without a configuration file).
+int64_t DatabaseSetting(std::string_view key, int64_t fallback, int64_t minimum) {
+  std::string text;
+  try {
+    text = SettingValue("database", key);
+  } catch (const ComError&) {
+    return fallback;
+  }
+  if (text.empty()) return fallback;
+  int64_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || value < minimum) {
+    throw ComError(err::kInvalidProcedureCall, "Database",
+                   "[database] " + std::string(key) + " must be a whole number of at least " +
+                       std::to_string(minimum) + ", not \"" + text + "\"");
+  }
+  return value;
+}
+
 struct PoolRegistry {
   std::mutex mutex;
-  std::map<std::string, std::shared_ptr<SessionPool>> pools;
+  std::map<std::string, std::shared_ptr<SessionPool>> pools;  // by canonical connection string
+  // Base dir + connection string as given -> pool, so the path is resolved once, not per call.
+  std::map<std::string, std::shared_ptr<SessionPool>> spellings;
 };
 
 PoolRegistry& Registry() {
@@ -39,6 +69,7 @@ PoolRegistry& Registry() {
 
 struct SessionPool::State {
   std::mutex mutex;
+  std::condition_variable returned;
   std::vector<std::unique_ptr<Session>> idle;
   size_t open = 0;
   size_t in_use = 0;
@@ -79,6 +110,21 @@ std::string ToNumberedPlaceholders(std::string_view sql) {
   return out;
 }
 
+std::string CanonicalConnectionString(const std::string& connection_string,
+                                      const std::string& base_dir) {
+  std::string_view cs = connection_string;
+  if (!StartsWith(cs, kSqlitePrefix)) return connection_string;
+  const std::string path = ResolvePath(cs.substr(kSqlitePrefix.size()), base_dir);
+  if (path == ":memory:" || path.empty()) return connection_string;
+  // weakly_canonical resolves the part that exists (the file may not be created yet) and
+  // normalises the rest; an absolute base keeps the result independent of the current directory.
+  std::error_code error;
+  std::filesystem::path canonical =
+      std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
+  if (error) canonical = std::filesystem::absolute(path).lexically_normal();
+  return std::string(kSqlitePrefix) + canonical.string();
+}
+
 std::unique_ptr<Session> OpenSession(const std::string& connection_string,
                                      const std::string& base_dir) {
   std::string_view cs = connection_string;
@@ -90,7 +136,9 @@ std::unique_ptr<Session> OpenSession(const std::string& connection_string,
       std::error_code ignored;
       std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
     }
-    return internal::OpenSqliteSession(path);
+    // The canonical path also keys the file's writer queue: two spellings must not make two.
+    return internal::OpenSqliteSession(
+        CanonicalConnectionString(connection_string, base_dir).substr(kSqlitePrefix.size()));
   }
   if (StartsWith(cs, kPostgresPrefix)) {
     std::string_view rest = cs.substr(kPostgresPrefix.size());
@@ -122,27 +170,40 @@ void PooledSession::Release() noexcept {
   pool_.reset();
 }
 
-SessionPool::SessionPool(std::string connection_string, std::string base_dir)
+SessionPool::SessionPool(std::string connection_string, size_t max_open)
     : connection_string_(std::move(connection_string)),
-      base_dir_(std::move(base_dir)),
       dialect_(StartsWith(connection_string_, kPostgresPrefix) ? Dialect::kPostgres
                                                                : Dialect::kSqlite),
+      max_open_(max_open),
       state_(std::make_shared<State>()) {}
 
 std::shared_ptr<SessionPool> SessionPool::For(const std::string& connection_string,
                                               const std::string& base_dir) {
   auto& registry = Registry();
+  const std::string spelling = base_dir + "\n" + connection_string;
+  {
+    std::lock_guard lock(registry.mutex);
+    auto known = registry.spellings.find(spelling);
+    if (known != registry.spellings.end()) return known->second;
+  }
+  const std::string canonical = CanonicalConnectionString(connection_string, base_dir);
   std::lock_guard lock(registry.mutex);
-  auto& pool = registry.pools[base_dir + "\n" + connection_string];
-  if (!pool) pool = std::make_shared<SessionPool>(connection_string, base_dir);
+  auto& pool = registry.pools[canonical];
+  if (!pool) {
+    const auto size = static_cast<size_t>(
+        DatabaseSetting("pool_size", static_cast<int64_t>(kDefaultPoolSize), 1));
+    pool = std::make_shared<SessionPool>(canonical, size);
+  }
+  registry.spellings[spelling] = pool;
   return pool;
 }
 
 void SessionPool::ResetAll() {
   auto& registry = Registry();
   std::lock_guard lock(registry.mutex);
-  for (auto& [key, pool] : registry.pools) pool->Clear();
+  for (auto& [key, pool] : registry.pools) pool->DiscardIdle();
   registry.pools.clear();
+  registry.spellings.clear();
 }
 
 PoolStats SessionPool::TotalStats() {
@@ -150,50 +211,89 @@ PoolStats SessionPool::TotalStats() {
   std::lock_guard lock(registry.mutex);
   PoolStats total;
   for (auto& [key, pool] : registry.pools) {
-    std::lock_guard pool_lock(pool->state_->mutex);
-    total.open += pool->state_->open;
-    total.in_use += pool->state_->in_use;
+    const PoolStats stats = pool->Stats();
+    total.open += stats.open;
+    total.in_use += stats.in_use;
   }
   return total;
 }
 
-void SessionPool::Clear() {
+PoolStats SessionPool::Stats() const {
+  std::lock_guard lock(state_->mutex);
+  return PoolStats{state_->open, state_->in_use};
+}
+
+void SessionPool::DiscardIdle() {
   std::vector<std::unique_ptr<Session>> idle;
   {
     std::lock_guard lock(state_->mutex);
     idle.swap(state_->idle);
     state_->open -= idle.size();
   }
+  // Freed places let waiting borrowers open fresh sessions.
+  state_->returned.notify_all();
 }
 
-PooledSession SessionPool::Acquire() {
+PooledSession SessionPool::Acquire(const Deadline& deadline) {
   {
-    std::lock_guard lock(state_->mutex);
+    std::unique_lock lock(state_->mutex);
+    const bool capped = max_open_ > 0;
+    if (capped && state_->idle.empty() && state_->open >= max_open_) {
+      const auto limit = deadline.value_or(
+          std::chrono::steady_clock::now() +
+          std::chrono::milliseconds(DatabaseSetting("pool_wait_ms", kDefaultPoolWaitMs, 0)));
+      const bool available = state_->returned.wait_until(
+          lock, limit, [&] { return !state_->idle.empty() || state_->open < max_open_; });
+      if (!available) {
+        if (deadline) {
+          throw ComError(err::kCallDeadlineExceeded, "Database",
+                         "no database session came free before the call's deadline");
+        }
+        throw ComError(err::kDbConnection, "Database",
+                       "all " + std::to_string(max_open_) +
+                           " database sessions stayed in use ([database] pool_size)");
+      }
+    }
     if (!state_->idle.empty()) {
       auto session = std::move(state_->idle.back());
       state_->idle.pop_back();
       ++state_->in_use;
       return PooledSession(shared_from_this(), std::move(session));
     }
+    // The place is taken before the connection is opened (outside the lock), so concurrent
+    // borrowers never open more than max_open_.
+    ++state_->open;
+    ++state_->in_use;
   }
-  auto session = OpenSession(connection_string_, base_dir_);
-  std::lock_guard lock(state_->mutex);
-  ++state_->open;
-  ++state_->in_use;
-  return PooledSession(shared_from_this(), std::move(session));
+  try {
+    return PooledSession(shared_from_this(), OpenSession(connection_string_));
+  } catch (...) {
+    {
+      std::lock_guard lock(state_->mutex);
+      --state_->open;
+      --state_->in_use;
+    }
+    state_->returned.notify_one();
+    throw;
+  }
 }
 
 void SessionPool::Return(std::unique_ptr<Session> session) noexcept {
   if (session->in_transaction()) session->Rollback();
+  const bool healthy = session->healthy();
+  if (!healthy) DiscardIdle();
   std::unique_ptr<Session> discard;
-  std::lock_guard lock(state_->mutex);
-  --state_->in_use;
-  if (session->healthy() && state_->idle.size() < kMaxIdle) {
-    state_->idle.push_back(std::move(session));
-  } else {
-    --state_->open;
-    discard = std::move(session);
+  {
+    std::lock_guard lock(state_->mutex);
+    --state_->in_use;
+    if (healthy && state_->idle.size() < kMaxIdle) {
+      state_->idle.push_back(std::move(session));
+    } else {
+      --state_->open;
+      discard = std::move(session);
+    }
   }
+  state_->returned.notify_one();
 }
 
 }  // namespace heliq

@@ -4,13 +4,20 @@
 // Write transactions: SQLite has one writer at a time. Within the process, writers queue first
 // come, first served on a ticket lock per database file, then take the file's write lock with
 // BEGIN IMMEDIATE, so two units of work never deadlock on a lock upgrade and none starves. Other
-// processes are waited for through the busy timeout. Readers run beside the writer (WAL).
+// processes are waited for through the busy timeout. Readers run beside the writer (WAL). Both
+// waits end at the transaction's deadline.
+//
+// A failed statement spoils the transaction as it does on PostgreSQL (later statements refused,
+// commit fails) although SQLite itself would go on: code that swallows a failure without a
+// savepoint then fails alike on both databases, instead of committing half a call on one of them.
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <unordered_map>
 
@@ -22,18 +29,34 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 30000;
 
+constexpr const char* kSetSavepoint = "SAVEPOINT heliq_part";
+constexpr const char* kReleaseSavepoint = "RELEASE SAVEPOINT heliq_part";
+// ROLLBACK TO keeps the savepoint; the release after it drops it.
+constexpr const char* kRollbackToSavepoint =
+    "ROLLBACK TO SAVEPOINT heliq_part; RELEASE SAVEPOINT heliq_part";
+
 // FIFO lock shared by all sessions of one database file in this process.
 class WriterQueue {
  public:
-  void Lock() {
+  // Waits for this caller's turn; false when `deadline` came first (the turn is given up).
+  bool Lock(const Deadline& deadline) {
     std::unique_lock lock(mutex_);
     const uint64_t ticket = next_ticket_++;
-    cv_.wait(lock, [&] { return serving_ == ticket; });
+    auto my_turn = [&] { return serving_ == ticket; };
+    if (!deadline) {
+      cv_.wait(lock, my_turn);
+      return true;
+    }
+    if (cv_.wait_until(lock, *deadline, my_turn)) return true;
+    // A ticket given up is skipped when its turn comes, so the queue behind it moves on.
+    abandoned_.insert(ticket);
+    return false;
   }
   void Unlock() {
     {
       std::lock_guard lock(mutex_);
       ++serving_;
+      while (abandoned_.erase(serving_) > 0) ++serving_;
     }
     cv_.notify_all();
   }
@@ -52,6 +75,7 @@ class WriterQueue {
   std::condition_variable cv_;
   uint64_t next_ticket_ = 0;
   uint64_t serving_ = 0;
+  std::set<uint64_t> abandoned_;
 };
 
 int32_t ErrorNumber(int code) {
@@ -91,6 +115,7 @@ class SqliteSession final : public Session {
   Dialect dialect() const override { return Dialect::kSqlite; }
 
   int64_t Execute(std::string_view sql, const Params& params) override {
+    RefuseWhenSpoiled();
     sqlite3_stmt* stmt = Prepare(sql, params);
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
@@ -102,16 +127,20 @@ class SqliteSession final : public Session {
   }
 
   ResultSet Query(std::string_view sql, const Params& params) override {
+    RefuseWhenSpoiled();
     sqlite3_stmt* stmt = Prepare(sql, params);
     ResultSet result;
+    // Names and types are read after the first step: a cached statement that the schema outdated
+    // (a column added under SELECT *) is prepared again inside sqlite3_step, and only then
+    // describes the rows it returns.
+    int rc = sqlite3_step(stmt);
     const int n = sqlite3_column_count(stmt);
     std::vector<bool> is_date(n);
     for (int i = 0; i < n; ++i) {
       result.columns.emplace_back(sqlite3_column_name(stmt, i));
       is_date[i] = IsDateDeclType(sqlite3_column_decltype(stmt, i));
     }
-    int rc;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    for (; rc == SQLITE_ROW; rc = sqlite3_step(stmt)) {
       std::vector<Variant> row;
       row.reserve(n);
       for (int i = 0; i < n; ++i) row.push_back(Column(stmt, i, is_date[i]));
@@ -123,28 +152,48 @@ class SqliteSession final : public Session {
   }
 
   void ExecuteScript(std::string_view sql) override {
+    RefuseWhenSpoiled();
     char* message = nullptr;
     const std::string text(sql);
     if (sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
       std::string description = message ? message : "script failed";
       sqlite3_free(message);
+      if (in_transaction_) spoiled_ = true;
       throw ComError(err::kDbSyntax, "SQLite", description);
     }
   }
 
-  void Begin(bool writer) override {
-    if (writer) queue_->Lock();
+  void Begin(bool writer, const Deadline& deadline) override {
+    int busy_ms = kBusyTimeoutMs;
+    if (deadline) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          *deadline - std::chrono::steady_clock::now());
+      busy_ms = static_cast<int>(std::clamp<int64_t>(left.count(), 0, kBusyTimeoutMs));
+    }
+    if (writer && !queue_->Lock(deadline)) throw DeadlineExceeded();
     holds_writer_lock_ = writer;
+    sqlite3_busy_timeout(db_, busy_ms);
     try {
       Execute(writer ? "BEGIN IMMEDIATE" : "BEGIN", {});
-    } catch (...) {
+    } catch (const ComError& e) {
       ReleaseWriterLock();
+      // Another process held the write lock until the deadline.
+      if (deadline && (sqlite3_extended_errcode(db_) & 0xff) == SQLITE_BUSY) {
+        throw DeadlineExceeded();
+      }
       throw;
     }
     in_transaction_ = true;
+    spoiled_ = false;
   }
 
   void Commit() override {
+    if (spoiled_) {
+      Rollback();
+      throw ComError(err::kDbError, "SQLite",
+                     "the transaction was rolled back, not committed: a statement of it had "
+                     "failed");
+    }
     Execute("COMMIT", {});
     in_transaction_ = false;
     ReleaseWriterLock();
@@ -155,13 +204,40 @@ class SqliteSession final : public Session {
       if (sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK) healthy_ = false;
     }
     in_transaction_ = false;
+    spoiled_ = false;
     ReleaseWriterLock();
+  }
+
+  void SetSavepoint() override { Execute(kSetSavepoint, {}); }
+
+  void ReleaseSavepoint() override { Execute(kReleaseSavepoint, {}); }
+
+  void RollbackToSavepoint() noexcept override {
+    if (sqlite3_exec(db_, kRollbackToSavepoint, nullptr, nullptr, nullptr) == SQLITE_OK) {
+      spoiled_ = false;
+    } else {
+      spoiled_ = true;
+    }
   }
 
   bool in_transaction() const override { return in_transaction_; }
   bool healthy() const override { return healthy_; }
 
  private:
+  static ComError DeadlineExceeded() {
+    return ComError(err::kCallDeadlineExceeded, "SQLite",
+                    "the call could not get the database writer before its deadline; nothing of "
+                    "it was committed");
+  }
+
+  void RefuseWhenSpoiled() const {
+    if (spoiled_) {
+      throw ComError(err::kDbError, "SQLite",
+                     "current transaction is aborted: a statement of it failed; commands are "
+                     "refused until it rolls back");
+    }
+  }
+
   void ReleaseWriterLock() noexcept {
     if (holds_writer_lock_) {
       holds_writer_lock_ = false;
@@ -179,16 +255,17 @@ class SqliteSession final : public Session {
       const char* tail = nullptr;
       if (sqlite3_prepare_v3(db_, sql.data(), static_cast<int>(sql.size()),
                              SQLITE_PREPARE_PERSISTENT, &stmt, &tail) != SQLITE_OK) {
+        if (in_transaction_) spoiled_ = true;
         throw ComError(ErrorNumber(sqlite3_extended_errcode(db_)), "SQLite",
                        std::string(sqlite3_errmsg(db_)) + " in: " + std::string(sql));
       }
       cache_.emplace(std::string(sql), stmt);
     }
     if (static_cast<int>(params.size()) != sqlite3_bind_parameter_count(stmt)) {
+      if (in_transaction_) spoiled_ = true;
       throw ComError(err::kDbSyntax, "SQLite",
                      "statement expects " + std::to_string(sqlite3_bind_parameter_count(stmt)) +
-                         " values, got " + std::to_string(params.size()) + ": " +
-                         std::string(sql));
+                         " values, got " + std::to_string(params.size()) + ": " + std::string(sql));
     }
     for (size_t i = 0; i < params.size(); ++i) Bind(stmt, static_cast<int>(i) + 1, params[i]);
     return stmt;
@@ -251,6 +328,7 @@ class SqliteSession final : public Session {
     const int code = sqlite3_extended_errcode(db_);
     std::string message = sqlite3_errmsg(db_);
     sqlite3_reset(stmt);
+    if (in_transaction_) spoiled_ = true;
     throw ComError(ErrorNumber(code), "SQLite", message + " in: " + std::string(sql));
   }
 
@@ -260,6 +338,7 @@ class SqliteSession final : public Session {
   bool in_transaction_ = false;
   bool holds_writer_lock_ = false;
   bool healthy_ = true;
+  bool spoiled_ = false;  // a statement failed inside the transaction
 };
 
 }  // namespace

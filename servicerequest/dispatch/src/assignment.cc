@@ -18,6 +18,7 @@
 #include "common/heliq_utilities.h"
 #include "common/operation_frame.h"
 #include "common/transaction_log.h"
+#include "platform/object_context.h"
 #include "platform/text.h"
 #include "servicerequest/dispatch/dispatch.h"
 #include "servicerequest/src/details_readers.h"
@@ -336,6 +337,9 @@ std::string Dispatch::assignQuestiontoSCE(const DictionaryPtr& details_ptr,
 std::string Dispatch::AssignQuestionToSCQueue(const DictionaryPtr& details_ptr, int32_t backend,
                                               Variant& error) {
   try {
+    // A failure swallowed below (a back-office message in hand) must take the request's writes
+    // with it and leave the rest of the call committable.
+    Savepoint part;
     const Dictionary& details = Require(details_ptr, "details");
     const Assignment a = ReadAssignment(details);
     if (a.question_id == 0) return "";
@@ -366,6 +370,7 @@ std::string Dispatch::AssignQuestionToSCQueue(const DictionaryPtr& details_ptr, 
     row->Update();
     RestartReminder(*connection, a.question_id, kRegistered, now);
     if (refused) {
+      part.Release();
       CommitContext();
       CloseRecordset(row);
       CloseConnection(connection);
@@ -378,6 +383,7 @@ std::string Dispatch::AssignQuestionToSCQueue(const DictionaryPtr& details_ptr, 
         TextOf(details, "T_COMMENT"), TextOf(details, "USERCOMMENT"), time_spent);
     CreateObjectAs<FileHandling>(kFileHandlingClassId)
         ->HandleTransactionFiles(a.question_id, kFilesEngineerAction, transaction_id);
+    part.Release();
     CommitContext();
     const std::string call_number = call_result->Get("CALLNUMBER").ToTextOrEmpty();
     CloseRecordset(row);
@@ -385,7 +391,8 @@ std::string Dispatch::AssignQuestionToSCQueue(const DictionaryPtr& details_ptr, 
     return call_number;
   } catch (...) {
     // With a back-office message in hand the caller shows that message: the failure after it is
-    // only logged, and the call returns normally (nothing is voted).
+    // only logged (its writes were rolled back to the savepoint), and the call returns normally
+    // (nothing is voted).
     if (HoldsMessage(error)) {
       WriteErrorLog(kAssignQueueSource, std::nullopt);
       return "";

@@ -7,6 +7,7 @@
 #include "common/heliq_utilities.h"
 #include "common/lookups.h"
 #include "common/operation_frame.h"
+#include "platform/object_context.h"
 #include "servicerequest/dispatch/dispatch.h"
 #include "servicerequest/dispatch/src/truth_value.h"
 
@@ -64,7 +65,10 @@ std::unique_ptr<MembershipMembers> Dispatch::getMembersObject() {
 }
 
 bool Dispatch::isValidEngineer(std::string_view login, int32_t role) {
+  // A failed lookup means "not valid"; the savepoint confines whatever the lookup did in the call's
+  // transaction (it only reads, so it is left by rolling back).
   try {
+    Savepoint part;
     if (!CreateObjectAs<PortalUser>(kPortalUserClassId)->UserExists(login)) return false;
     return getUserObject(login)->IsInRole(role);
   } catch (...) {

@@ -12,6 +12,7 @@
 #include "common/heliq_utilities.h"
 #include "common/operation_frame.h"
 #include "common/transaction_log.h"
+#include "platform/object_context.h"
 #include "servicerequest/dispatch/dispatch.h"
 #include "servicerequest/question/question.h"
 #include "servicerequest/src/details_readers.h"
@@ -192,8 +193,11 @@ void Question::UpdateAdvancedDetails(const DictionaryPtr& columns) {
 }
 
 Variant Question::GetEngineerTime(int32_t question_id) {
-  // Failures are swallowed: the caller gets an empty value, as for an unknown request.
+  // Failures are swallowed: the caller gets an empty value, as for an unknown request. The
+  // savepoint keeps a failed read from spoiling the call's transaction; it only reads, so leaving
+  // it by rolling back is as good as releasing it.
   try {
+    Savepoint part;
     auto connection = GetHeliqConnection();
     auto rows = Recordset::Open(*connection, kSelectTimeSpent, {Variant(question_id)});
     if (rows->eof()) return Variant();

@@ -14,6 +14,7 @@
 #include "common/lookups.h"
 #include "common/operation_frame.h"
 #include "common/transaction_log.h"
+#include "platform/object_context.h"
 #include "servicerequest/dispatch/dispatch.h"
 #include "servicerequest/question/question.h"
 #include "servicerequest/src/details_readers.h"
@@ -226,10 +227,13 @@ void Question::UpdateHLQAccordingtoStatus(const DictionaryPtr& details_ptr, int3
 
 void Question::UpdateSvcOrderDetails(const std::string& service_order, int32_t question_id) {
   try {
+    Savepoint part;
     auto connection = GetHeliqConnection();
     connection->Execute(kUpdateServiceOrder, {Variant(service_order), Variant(question_id)});
+    part.Release();
   } catch (...) {
-    // The service order is informative only: losing it must not undo the synchronisation.
+    // The service order is informative only: losing it must not undo the synchronisation. The
+    // savepoint keeps its failure from spoiling the rest of the call.
   }
 }
 

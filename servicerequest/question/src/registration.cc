@@ -6,6 +6,7 @@
 #include "common/heliq_utilities.h"
 #include "common/operation_frame.h"
 #include "common/transaction_log.h"
+#include "platform/object_context.h"
 #include "servicerequest/question/prospect.h"
 #include "servicerequest/question/question.h"
 #include "servicerequest/src/details_readers.h"
@@ -137,7 +138,10 @@ void Question::RegisterQuestion(const DictionaryPtr& details_ptr) {
 }
 
 Variant Question::CheckIfQuestionAlreadyExists(int32_t question_id) {
+  // A failed read answers empty; the savepoint keeps it from spoiling the call's transaction
+  // (it only reads: leaving it by rolling back undoes nothing).
   try {
+    Savepoint part;
     auto connection = GetHeliqConnection();
     auto rows = Recordset::Open(*connection, kSelectRegistered, {Variant(question_id)});
     return Variant(rows->eof());
