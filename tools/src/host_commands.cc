@@ -10,9 +10,12 @@
 namespace heliq::tools {
 
 CommandRunner AddInitCommand(CLI::App& app) {
-  auto* command = app.add_subcommand("init", "create the schema on the configured database");
+  auto* command = app.add_subcommand(
+      "init",
+      "create the schema and load the reference data on every configured database (new ones)");
   auto demo = std::make_shared<bool>(false);
-  command->add_flag("--demo", *demo, "also load the demo data");
+  command->add_flag("--demo", *demo,
+                    "also load the demo data (users, dispatch rules, master data, an FAQ entry)");
   return [command, demo] {
     if (!*command) return -1;
     std::cout << InitializeDatabase(*demo) << std::endl;
@@ -27,7 +30,8 @@ CommandRunner AddCallCommand(CLI::App& app) {
     std::string class_id, operation, arguments = "{}";
   };
   auto args = std::make_shared<Args>();
-  command->add_option("class", args->class_id, "class identifier, e.g. HlqServiceRequestMTS.Prospect")
+  command
+      ->add_option("class", args->class_id, "class identifier, e.g. HlqServiceRequestMTS.Prospect")
       ->required();
   command->add_option("operation", args->operation, "operation name, e.g. CreateNewProspect")
       ->required();
