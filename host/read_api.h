@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -71,6 +72,10 @@ SqlQuery RequestListQuery(const RequestFilter& filter, const RequestScope& scope
 
 // HTTP query parameters in arrival order (a name may repeat).
 using QueryParams = std::vector<std::pair<std::string, std::string>>;
+
+// The parameters of an URL query ("status=5&status=15&q=paper%20jam"), percent-decoded ("+" is
+// a space), in order; a name without "=" has the value "". Malformed escapes stay as they are.
+QueryParams ParseQueryString(std::string_view query);
 
 // Parameters: status (repeatable, or comma-separated), centre, engineer, originator, email, q
 // (text search), registered_since, changed_since (YYYY-MM-DD[ hh:mm:ss]), sort (id, deadline,

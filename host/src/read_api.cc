@@ -436,6 +436,39 @@ Json RowsJson(const std::vector<DictionaryPtr>& rows) {
 
 }  // namespace
 
+QueryParams ParseQueryString(std::string_view query) {
+  auto decode = [](std::string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+      unsigned value = 0;
+      if (text[i] == '+') {
+        out += ' ';
+      } else if (text[i] == '%' && i + 2 < text.size() &&
+                 std::from_chars(text.data() + i + 1, text.data() + i + 3, value, 16).ptr ==
+                     text.data() + i + 3) {
+        out += static_cast<char>(value);
+        i += 2;
+      } else {
+        out += text[i];
+      }
+    }
+    return out;
+  };
+  QueryParams params;
+  while (!query.empty()) {
+    const size_t amp = query.find('&');
+    const std::string_view pair = query.substr(0, amp);
+    if (!pair.empty()) {
+      const size_t eq = pair.find('=');
+      params.emplace_back(decode(pair.substr(0, eq)),
+                          eq == std::string_view::npos ? "" : decode(pair.substr(eq + 1)));
+    }
+    if (amp == std::string_view::npos) break;
+    query.remove_prefix(amp + 1);
+  }
+  return params;
+}
+
 RequestFilter ParseRequestFilter(const QueryParams& query) {
   CheckNames(query, {"status", "centre", "engineer", "originator", "email", "q", "registered_since",
                      "changed_since", "sort", "limit", "cursor"});

@@ -259,6 +259,17 @@ TEST_P(ReadApiTest, PagingListsEachStableRowOnceWhileOthersChange) {
   }
 }
 
+TEST(QueryStringTest, DecodesEveryParameterInOrder) {
+  EXPECT_EQ(ParseQueryString("status=5&status=15&q=paper+jam%21&engineer=a%2Bb&flag&&x=%zz%4"),
+            (QueryParams{{"status", "5"},
+                         {"status", "15"},
+                         {"q", "paper jam!"},
+                         {"engineer", "a+b"},
+                         {"flag", ""},
+                         {"x", "%zz%4"}}));
+  EXPECT_EQ(ParseQueryString(""), QueryParams{});
+}
+
 TEST_P(ReadApiTest, BadParametersAreRefusedNamingTheParameter) {
   Add({.id = 1});
   Add({.id = 2});
