@@ -69,8 +69,10 @@ install(FILES "${PROJECT_BINARY_DIR}/heliqd.service" DESTINATION ${HELIQ_SYSTEMD
 
 configure_file("${PROJECT_SOURCE_DIR}/deploy/debian/changelog.in"
   "${PROJECT_BINARY_DIR}/debian/changelog" @ONLY)
-file(ARCHIVE_CREATE OUTPUT "${PROJECT_BINARY_DIR}/debian/changelog.gz"
-  PATHS "${PROJECT_BINARY_DIR}/debian/changelog" FORMAT raw COMPRESSION GZip COMPRESSION_LEVEL 9)
+# gzip -n: no name and time stamp in the header, so the package builds reproducibly.
+find_program(HELIQ_GZIP gzip REQUIRED)
+execute_process(COMMAND "${HELIQ_GZIP}" -9nc "${PROJECT_BINARY_DIR}/debian/changelog"
+  OUTPUT_FILE "${PROJECT_BINARY_DIR}/debian/changelog.gz" COMMAND_ERROR_IS_FATAL ANY)
 install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/deploy/debian/copyright"
   "${PROJECT_BINARY_DIR}/debian/changelog.gz" DESTINATION ${HELIQ_DOC_DIR})
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/docs/" DESTINATION ${HELIQ_DOC_DIR})
