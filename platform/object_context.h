@@ -69,14 +69,13 @@ class ObjectContext {
   void SetSavepoint();
   void ReleaseSavepoint();
   void RollbackToSavepoint() noexcept;
-  PooledSession BeginSession(const std::string& connection_string);
+  PooledSession BeginSession(SessionPool& pool);
 
   bool read_only_;
   Deadline deadline_;
   bool doomed_ = false;
   bool complete_ = false;
-  int savepoints_ = 0;                          // savepoints open on every session of the call
-  std::map<std::string, std::string> aliases_;  // base dir + connection string -> canonical
+  int savepoints_ = 0;  // savepoints open on every session of the call
   std::map<std::string, PooledSession> sessions_;
   std::vector<std::string> order_;
 };

@@ -20,26 +20,20 @@ std::unique_ptr<Component> ObjectContext::CreateInstance(std::string_view class_
 
 Session& ObjectContext::SessionFor(const std::string& connection_string,
                                    const std::string& base_dir) {
-  // Keyed by the database itself: a call that reached one SQLite file under two spellings would
-  // otherwise queue behind its own writer ticket for ever.
-  const std::string spelling = base_dir + "\n" + connection_string;
-  auto alias = aliases_.find(spelling);
-  if (alias == aliases_.end()) {
-    alias =
-        aliases_.emplace(spelling, CanonicalConnectionString(connection_string, base_dir)).first;
-  }
-  const std::string& key = alias->second;
+  // Keyed by the database itself (the pool's canonical name): a call that reached one SQLite file
+  // under two spellings would otherwise queue behind its own writer ticket for ever.
+  const std::shared_ptr<SessionPool> pool = SessionPool::For(connection_string, base_dir);
+  const std::string& key = pool->connection_string();
   auto it = sessions_.find(key);
   if (it != sessions_.end()) return *it->second.get();
-  PooledSession session = BeginSession(key);
+  PooledSession session = BeginSession(*pool);
   for (int i = 0; i < savepoints_; ++i) session->SetSavepoint();
   order_.push_back(key);
   return *sessions_.emplace(key, std::move(session)).first->second.get();
 }
 
-PooledSession ObjectContext::BeginSession(const std::string& connection_string) {
-  const std::shared_ptr<SessionPool> pool = SessionPool::For(connection_string);
-  PooledSession session = pool->Acquire(deadline_);
+PooledSession ObjectContext::BeginSession(SessionPool& pool) {
+  PooledSession session = pool.Acquire(deadline_);
   try {
     session->Begin(!read_only_, deadline_);
     return session;
@@ -50,7 +44,7 @@ PooledSession ObjectContext::BeginSession(const std::string& connection_string) 
   // written on it, so the call starts over on a fresh one. Returning it drops the pool's other
   // idle sessions too.
   session = PooledSession();
-  session = pool->Acquire(deadline_);
+  session = pool.Acquire(deadline_);
   session->Begin(!read_only_, deadline_);
   return session;
 }

@@ -210,9 +210,12 @@ TEST_P(UnitOfWorkTest, CallThatCannotGetTheWriterInTimeCommitsNothing) {
   std::promise<void> release;
   std::thread holder([&] {
     RunUnitOfWork([&] {
-      GetHeliqConnection()->Execute(
-          "update PARAMETERS set PARAM_VALUE = 'held' where "
-          "PARAM_NAME = 'K'");
+      auto connection = GetHeliqConnection();
+      connection->Execute("update PARAMETERS set PARAM_VALUE = 'held' where PARAM_NAME = 'K'");
+      // PostgreSQL writers run side by side; a held table lock makes the host's call below wait.
+      if (connection->dialect() == Dialect::kPostgres) {
+        connection->Execute("lock table PROSPECT in exclusive mode");
+      }
       holding.set_value();
       release.get_future().wait();
     });
@@ -232,7 +235,16 @@ TEST_P(UnitOfWorkTest, CallThatCannotGetTheWriterInTimeCommitsNothing) {
     EXPECT_EQ(e.number(), err::kCallDeadlineExceeded) << e.description();
     EXPECT_EQ(HttpStatusFor(e.number()), 503);
   }
-  // Bounded by the deadline, not by the holder (which never lets go by itself).
+  // Through the host the deadline of the call's limits does the same: 503, nothing written.
+  CallLimits limits;
+  limits.deadline = std::chrono::milliseconds(300);
+  const HostResponse response =
+      InvokeOperation("HlqServiceRequestMTS.Prospect", "CreateNewProspect",
+                      R"({"i_sEmailID": "p@example.com", "i_sContactInfo": "x"})", limits);
+  EXPECT_EQ(response.status, 503) << response.body.dump();
+  EXPECT_EQ(response.body["error"]["number"], err::kCallDeadlineExceeded) << response.body.dump();
+  EXPECT_EQ(Count("PROSPECT"), 0);
+  // Bounded by the deadlines, not by the holder (which never lets go by itself).
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
   release.set_value();
   holder.join();
