@@ -3,7 +3,10 @@
 // behind the HTTP route) on a throwaway SQLite installation that holds the demo data.
 //
 // Input: either "<class id>/<operation>\n<body>", or a first byte below 0x20 that picks a row of
-// the operation table (modulo its size) followed by the body, so every operation is one byte away.
+// the operation table (modulo its size) followed by the body, so every operation is one byte away,
+// or raw HTTP bytes starting "GET " or "POST ": one connection's worth of requests read as the
+// server reads them (Beast's parser under the host's limits and framing rules) and served by the
+// router, one after the other, until one closes the connection.
 //
 // Besides the sanitizers' findings, the target aborts when an answer breaks the host's contract:
 // 200 exactly when the body holds "result"; otherwise {"error": {"number", ...}} whose number maps
@@ -20,6 +23,9 @@
 
 #include "host/host.h"
 #include "host/json_convert.h"
+#include "host/metrics.h"
+#include "host/router.h"
+#include "host/src/http_framing.h"
 #include "platform/com_error.h"
 #include "platform/configuration.h"
 #include "platform/database.h"
@@ -68,6 +74,87 @@ void CheckRoundTrip(std::string_view body) {
   Require(json == second, "arguments change on the way back to JSON", again);
 }
 
+// Limits small enough that the fuzzer reaches them.
+heliq::HttpServerOptions RawOptions() {
+  heliq::HttpServerOptions options;
+  options.max_body_bytes = 4096;
+  options.max_header_bytes = 2048;
+  options.max_header_count = 16;
+  options.max_json_keys = 64;
+  options.max_json_elements = 64;
+  return options;
+}
+
+void CheckHttpResponse(const heliq::HttpResponse& response) {
+  Require(response.status >= 200 && response.status <= 599, "an HTTP status out of range",
+          std::to_string(response.status));
+  if (response.content_type != "application/json") return;
+  const auto body = nlohmann::ordered_json::parse(response.body, nullptr, false);
+  Require(!body.is_discarded(), "an answer that is not JSON", response.body);
+  if (response.status >= 400) {
+    Require(body.contains("error") && body["error"].contains("number") &&
+                body["error"]["number"].get<int32_t>() != 0,
+            "a refusal without an error number", response.body);
+  }
+}
+
+void ServeRawHttp(std::string_view bytes) {
+  namespace beast = boost::beast;
+  namespace http = beast::http;
+  static const heliq::HttpServerOptions options = RawOptions();
+  static heliq::CallMetrics metrics;
+  static heliq::Router router(options, metrics);
+  size_t offset = 0;
+  // Feeds the parser until `done` or the input ends (a client that went away: error).
+  auto feed = [&](heliq::internal::RequestParser& parser, auto done) {
+    beast::error_code error;
+    while (!done()) {
+      const size_t used =
+          parser.put(boost::asio::buffer(bytes.data() + offset, bytes.size() - offset), error);
+      offset += used;
+      if (error == http::error::need_more && used > 0) {
+        error = {};
+        continue;
+      }
+      if (error) break;
+    }
+    return error;
+  };
+  auto refuse = [&](const heliq::HttpRequest& head, const heliq::internal::FramingRefusal& why) {
+    CheckHttpResponse(router.Refuse(head, why.status, why.number, why.description));
+  };
+  for (int served = 0; served < 8 && offset < bytes.size(); ++served) {
+    heliq::internal::RequestParser parser;
+    heliq::internal::LimitParser(parser, options);
+    parser.eager(true);
+    beast::error_code error = feed(parser, [&] { return parser.is_header_done(); });
+    heliq::HttpRequest request = heliq::internal::HeadOf(parser);
+    request.peer = "127.0.0.1";
+    if (error) {
+      if (auto why = heliq::internal::ReadRefusal(error, false, "head", options)) {
+        refuse(request, *why);
+      }
+      return;
+    }
+    if (auto why = heliq::internal::CheckHead(request, options)) return refuse(request, *why);
+    if (auto refusal = router.Admit(request)) {
+      CheckHttpResponse(*refusal);
+      if (!parser.is_done()) return;
+      continue;
+    }
+    error = feed(parser, [&] { return parser.is_done(); });
+    if (error) {
+      if (auto why = heliq::internal::ReadRefusal(error, false, "body", options)) {
+        refuse(request, *why);
+      }
+      return;
+    }
+    request.body = parser.get().body();
+    CheckHttpResponse(router.Handle(request));
+    if (!parser.get().keep_alive()) return;
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -93,6 +180,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
+  if (input.starts_with("GET ") || input.starts_with("POST ")) {
+    ServeRawHttp(input);
+    return 0;
+  }
   std::string class_id;
   std::string operation;
   std::string_view body;

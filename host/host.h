@@ -52,8 +52,11 @@ HostResponse InvokeOperation(std::string_view class_id, std::string_view operati
 // The one table from error numbers to HTTP statuses.
 int HttpStatusFor(int32_t error_number);
 
-// The error answer for `error`: status from HttpStatusFor, body from ErrorToJson with every known
-// secret blanked out of source and description.
+// The error answer for `error`: status from HttpStatusFor, body from ErrorToJson. Every known
+// secret is blanked out of the source and description of a failure to reach a configured service
+// (database connection, mail, back office, file store, component); other errors go out as they
+// are, so that caller text echoed in them is never redacted (a blanked echo would confirm a
+// guessed secret).
 HostResponse ErrorResponse(const ComError& error);
 
 // Runs `body`; any failure it raises becomes ErrorResponse of that failure. Must not be called
@@ -62,7 +65,8 @@ HostResponse ErrorResponse(const ComError& error);
 HostResponse Guarded(const std::function<HostResponse()>& body);
 
 // Health of the host: a trivial read on the system database. 200 {"status": "ok"}, or 503
-// {"status": "unavailable", "error": {...}} (secrets blanked).
+// {"status": "unavailable", "error": {...}} (secrets blanked; the router passes on only the
+// number).
 HostResponse CheckHealth();
 
 // Creates the schema of every configured database and, with `demo`, loads the reference data and

@@ -1,18 +1,21 @@
-// The HTTP face of the host.
+// The HTTP transport of the host: an event-driven server (Boost.Beast over Asio).
 //
-// Routes (docs/api.md): POST /api/v1/<class id>/<operation> with the JSON arguments; the front
-// end's part of a request under /api/v1/requests; GET /api/v1/openapi.json (generated from the
-// operation table); GET /healthz (open to all); GET /metrics (Prometheus text).
+// One I/O thread accepts connections, reads and frames requests and writes answers; a slow or
+// idle client costs a socket and a small buffer, never a worker. Each complete request goes to a
+// bounded pool of worker threads, which run it through the Router (host/router.h: routes, token,
+// access log, metrics). Requests on one connection are served one after the other, so pipelined
+// requests are answered in order.
 //
-// Security and limits: when a token is set, every route but /healthz requires
-// "Authorization: Bearer <token>" (compared in constant time; 401 otherwise), and a server
-// without a token refuses to listen on anything but a loopback address. A request body over
-// max_body_bytes is refused with 413, JSON nesting and texts over their limits with 400 naming
-// the argument, and a call that runs past call_timeout_ms is rolled back (503).
+// Framing is strict and every limit has its own answer, after which the connection closes (a body
+// that was not read is never taken for a next request): a head or body not received within its
+// deadline 408; too many or too large header fields 431; a body over max_body_bytes 413;
+// Content-Encoding on a request 415; Content-Length with Transfer-Encoding, a repeated or malformed
+// Content-Length, or any other malformed head 400. Connections beyond the total or per-address cap
+// are answered 503 and closed. An idle keep-alive connection closes after its timeout.
 //
-// Each request writes one access-log line (route, status, duration) and is counted in the
-// metrics. Stop() is graceful: the listening socket closes at once, calls in progress finish and
-// are answered, then the worker threads end.
+// Stop() is graceful: the listening socket and every connection that is idle or half received
+// close at once, calls in progress finish (within their deadline) and are answered, then the
+// threads end.
 #ifndef HELIQ_HOST_HTTP_SERVER_H_
 #define HELIQ_HOST_HTTP_SERVER_H_
 
@@ -34,6 +37,21 @@ struct HttpServerOptions {
   int call_timeout_ms = 30000;
   // Worker threads, and so the most calls (and database sessions) served at once.
   int threads = 8;
+  // Keys in one JSON object and elements in one JSON array of the arguments.
+  size_t max_json_keys = 1000;
+  size_t max_json_elements = 10000;
+  // Open connections in all and from one client address.
+  size_t max_connections = 1024;
+  size_t max_connections_per_address = 256;
+  // A new connection must begin a request within head_timeout_ms, and the whole head must arrive
+  // within head_timeout_ms of its first byte; the body within body_timeout_ms of the head; the
+  // client must take the answer within body_timeout_ms too.
+  int head_timeout_ms = 10000;
+  int body_timeout_ms = 30000;
+  // A keep-alive connection with no request begun closes after this long.
+  int keep_alive_timeout_ms = 30000;
+  size_t max_header_count = 100;
+  size_t max_header_bytes = 16 << 10;
 };
 
 // The options from the [host] section of the configuration (token: HELIQ_API_TOKEN overrides
@@ -50,13 +68,17 @@ class HttpServer {
   // shorter than 16 characters.
   explicit HttpServer(HttpServerOptions options);
   ~HttpServer();
-  // Binds and serves on the calling thread until Stop(). Returns false when it cannot bind.
+  // Binds and serves on the calling thread until Stop(). Returns false when it cannot bind
+  // (BindFailure says why).
   bool Run();
-  // Binds to a free port (options.port 0 too) and serves on a thread of its own; returns the port
-  // or -1 when it cannot bind.
+  // Binds (options.port 0: a free port) and serves on a thread of its own; returns the port, or -1
+  // when it cannot bind (BindFailure says why). The port is never shared with another process.
   int Start();
-  // Stops accepting, lets the calls in progress finish, and returns when they have (for Start;
-  // Run returns on its own thread). Safe to call more than once and from any thread.
+  // Why the last Run or Start could not bind, e.g. "127.0.0.1:8080: Address already in use".
+  std::string BindFailure() const;
+  // Stops accepting, closes idle and half-received connections, lets the calls in progress finish
+  // and returns when they have been answered (for Start; Run returns on its own thread). Safe to
+  // call more than once and from any thread.
   void Stop();
 
  private:

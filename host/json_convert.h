@@ -24,6 +24,8 @@ namespace heliq {
 struct JsonLimits {
   size_t max_depth = 16;
   size_t max_text_bytes = 1 << 20;
+  size_t max_object_keys = 1000;
+  size_t max_array_elements = 10000;
 };
 
 // Parses a JSON object of named arguments. An empty body means no arguments.

@@ -2,7 +2,9 @@
 //
 // The embedded component writes through spdlog to the file named by [log] file (stderr when none
 // is configured or it cannot be opened). Every known secret (see SecretValues) is blanked out of
-// an entry before it is written.
+// an entry before it is written; each entry is one line (control characters escaped, see
+// EscapeControlCharacters) of at most 16 KiB. Errors are flushed at once, other lines within a
+// second.
 //
 // Thread safety: LogEvent may be called from any thread.
 #ifndef HELIQ_PLATFORM_LOG_H_
@@ -30,6 +32,13 @@ class Log : public Component {
 // Replaces every occurrence of every known secret in `text` by "***", and every password written
 // in a connection string (`password=...`, `scheme://user:password@`) whether configured or not.
 std::string RedactSecrets(std::string text);
+// `text` with its control characters visible: CR, LF, NUL and tab as \r \n \0 \t, others as
+// \xNN, a backslash doubled. Other bytes (UTF-8 included) pass unchanged.
+std::string EscapeControlCharacters(std::string_view text);
+// How an error text quotes what a caller sent: at most `max_bytes` bytes of it ("..." marks a
+// cut), control characters escaped, a double quote as \", all between double quotes. No secret
+// is blanked in it: a blanked guess would tell the caller that it was right.
+std::string QuoteCallerText(std::string_view text, size_t max_bytes = 64);
 // Writes an operational line (host start, access log...) to the same log file.
 void LogInfo(std::string_view text);
 // Registers the "Xentra.Log" component.

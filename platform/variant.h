@@ -19,6 +19,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -37,7 +38,8 @@ struct DateTime {
   // "YYYY-MM-DD hh:mm:ss".
   std::string ToText() const;
   // Parses "YYYY-MM-DD", "YYYY-MM-DD hh:mm:ss", "YYYY-MM-DDThh:mm:ss" (an optional fraction and a
-  // trailing zone are ignored). Returns nullopt when the text is not such a date or not a valid day.
+  // trailing zone are ignored). Returns nullopt when the text is not such a date or not a valid
+  // day.
   static std::optional<DateTime> Parse(std::string_view text);
   // Seconds since 1970-01-01 00:00:00 of the same civil calendar (no time zone involved).
   int64_t ToEpochSeconds() const;
@@ -64,7 +66,18 @@ struct NullValue {
 
 class Variant {
  public:
-  enum class Type { kEmpty, kNull, kBool, kInt32, kInt64, kDouble, kDate, kText, kDictionary, kArray };
+  enum class Type {
+    kEmpty,
+    kNull,
+    kBool,
+    kInt32,
+    kInt64,
+    kDouble,
+    kDate,
+    kText,
+    kDictionary,
+    kArray
+  };
 
   Variant() = default;
   Variant(NullValue) : value_(NullValue{}) {}
@@ -136,7 +149,18 @@ class Dictionary {
   const std::vector<std::pair<std::string, Variant>>& entries() const { return entries_; }
 
  private:
+  struct KeyHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+  };
+  // The position of `key` in entries_, or entries_.size() when it is not set.
+  size_t Find(std::string_view key) const;
+  void Reindex();
+
   std::vector<std::pair<std::string, Variant>> entries_;
+  // Positions by key, kept once the dictionary is larger than a scan is cheap, so that filling a
+  // large one (arguments from a hostile body) is linear rather than quadratic.
+  std::unordered_map<std::string, size_t, KeyHash, std::equal_to<>> index_;
 };
 
 }  // namespace heliq

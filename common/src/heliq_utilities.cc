@@ -127,6 +127,20 @@ std::string GetParamValue(std::string_view name) {
   }
 }
 
+namespace {
+
+// One error entry through the log component; a failure of the log goes to standard error.
+void WriteLogEntry(const std::string& source, const std::string& text) {
+  try {
+    auto log = ComponentAs<Log>(ComponentRegistry::Global().Create(kLogClassId), kLogClassId);
+    log->LogEvent(source, text, 0, Variant());
+  } catch (...) {
+    std::cerr << RedactSecrets(EscapeControlCharacters(text)) << std::endl;
+  }
+}
+
+}  // namespace
+
 void ReportError(std::string_view source, const Variant& info) {
   const std::string information = info.ToTextOrEmpty();
   if (!std::current_exception()) {
@@ -134,10 +148,21 @@ void ReportError(std::string_view source, const Variant& info) {
     return;
   }
   const ComError pending = CurrentError();
-  std::string message = "\r\nMETHOD: " + std::string(source) + " caught: " + pending.description() +
-                        "(" + std::to_string(pending.number()) + ").";
+  constexpr std::string_view kReportStart = "\r\nMETHOD: ";
+  std::string message = std::string(kReportStart) + std::string(source) +
+                        " caught: " + pending.description() + "(" +
+                        std::to_string(pending.number()) + ").";
   if (!info.IsEmpty()) message += " Additional information: " + information;
-  WriteErrorLog(source, message);
+  if (pending.description().starts_with(kReportStart)) {
+    // An inner frame already wrote the report this one wraps: writing it again at every level
+    // would grow the log with the square of the depth, and a long argument with it.
+    std::string text = std::string(source) + " caught the failure reported above(" +
+                       std::to_string(pending.number()) + ").";
+    if (!info.IsEmpty()) text += " Additional information: " + information;
+    WriteLogEntry(pending.source(), text);
+  } else {
+    WriteErrorLog(source, message);
+  }
   throw ComError(pending.number(), pending.source(), message, pending.help_file(),
                  pending.help_context());
 }
@@ -148,12 +173,7 @@ void WriteErrorLog(std::string_view source, const std::optional<std::string>& in
   std::string text = std::string(source) + " caught: " + pending.description() + "(" +
                      std::to_string(pending.number()) + ").";
   if (info) text += " Additional information: " + *info;
-  try {
-    auto log = ComponentAs<Log>(ComponentRegistry::Global().Create(kLogClassId), kLogClassId);
-    log->LogEvent(pending.source(), text, 0, Variant());
-  } catch (...) {
-    std::cerr << RedactSecrets(text) << std::endl;
-  }
+  WriteLogEntry(pending.source(), text);
 }
 
 std::string SQLEncode(std::string_view text) {

@@ -51,10 +51,13 @@ class SignalWaiter {
           stop();
         }) {}
   ~SignalWaiter() {
+    if (!thread_.joinable()) return;
     done_ = true;
     pthread_kill(thread_.native_handle(), SIGTERM);
     thread_.join();
   }
+  // Returns once a stop signal came and `stop` has returned.
+  void Wait() { thread_.join(); }
   SignalWaiter(const SignalWaiter&) = delete;
   SignalWaiter& operator=(const SignalWaiter&) = delete;
 
@@ -105,14 +108,15 @@ int main(int argc, char** argv) {
       scheduler = std::make_unique<heliq::Scheduler>();
       scheduler->Start();
     }
+    if (server.Start() < 0) {
+      std::cerr << "heliqd: cannot listen on " << server.BindFailure()
+                << " (is another heliqd running on that port?)" << std::endl;
+      return 1;
+    }
     std::cout << "heliqd listening on http://" << options.address << ":" << options.port
               << std::endl;
     heliq::LogInfo("heliqd listening on " + options.address + ":" + std::to_string(options.port));
-    if (!server.Run()) {
-      std::cerr << "heliqd: cannot listen on " << options.address << ":" << options.port
-                << std::endl;
-      return 1;
-    }
+    stop_on_signal.Wait();
     heliq::LogInfo("heliqd stopped");
     return 0;
   } catch (const heliq::ComError& e) {

@@ -1,5 +1,6 @@
 #include "host/host.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -39,6 +40,12 @@ constexpr StatusRule kStatusTable[] = {
     {err::kHostStopping, 503},         {err::kForbidden, 403},
     {err::kTooManyAttempts, 429},
 };
+
+// Failures that report a configured service (database, mail, back office, file store, a
+// component) unreachable or refusing, whose texts are redacted before they go out.
+constexpr int32_t kServiceFailures[] = {err::kDbConnection, err::kCannotCreateComponent,
+                                        err::kMailNotSent, err::kBackOfficeRefused,
+                                        err::kFileServer};
 
 constexpr std::string_view kHealthQuery = "SELECT COUNT(*) FROM PARAMETERS WHERE 1 = 0";
 
@@ -152,8 +159,14 @@ void InitializeSystem() {
 HostResponse ErrorResponse(const ComError& error) {
   HostResponse response;
   response.status = HttpStatusFor(error.number());
-  response.body = ErrorToJson(
-      ComError(error.number(), RedactSecrets(error.source()), RedactSecrets(error.description())));
+  // Only a failure to reach a configured service can carry a secret (its connection string or
+  // credentials, in the text of a driver's message); no caller text is redacted, since a blanked
+  // echo would confirm a guessed secret.
+  const bool from_service = std::find(std::begin(kServiceFailures), std::end(kServiceFailures),
+                                      error.number()) != std::end(kServiceFailures);
+  response.body = from_service ? ErrorToJson(ComError(error.number(), RedactSecrets(error.source()),
+                                                      RedactSecrets(error.description())))
+                               : ErrorToJson(error);
   return response;
 }
 

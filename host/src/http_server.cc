@@ -1,149 +1,45 @@
 #include "host/http_server.h"
 
-#include <httplib.h>
+// Boost 1.74's Asio uses std::exchange without including <utility>.
+#include <utility>
 
-#include <atomic>
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
 #include <chrono>
-#include <cstdio>
+#include <future>
 #include <limits>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <thread>
+#include <unordered_map>
 
-#include "host/host.h"
-#include "host/metrics.h"
-#include "host/openapi.h"
-#include "host/request_store.h"
+#include "common/heliq_utilities.h"
+#include "host/router.h"
+#include "host/src/http_framing.h"
 #include "platform/com_error.h"
 #include "platform/configuration.h"
-#include "platform/log.h"
-#include "platform/operation_table.h"
 
 namespace heliq {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+using Milliseconds = std::chrono::milliseconds;
 
-constexpr size_t kMaxLoggedAddress = 64;
 constexpr size_t kMinTokenLength = 16;
-
-// The request being served on this worker thread: set before routing, read when it is logged
-// (httplib serves a request from its headers to its answer on one thread).
-struct CallState {
-  bool active = false;
-  Clock::time_point started;
-  std::string label;
-  int32_t error_number = 0;
-};
-thread_local CallState current_call;
-
-// Counts a call in flight for as long as its handler runs.
-class InFlight {
- public:
-  explicit InFlight(std::atomic<int64_t>& count) : count_(count) { ++count_; }
-  ~InFlight() { --count_; }
-  InFlight(const InFlight&) = delete;
-  InFlight& operator=(const InFlight&) = delete;
-
- private:
-  std::atomic<int64_t>& count_;
-};
-
-// Compares without an early exit, so the time taken does not tell how much of a guess was right.
-bool ConstantTimeEquals(std::string_view a, std::string_view b) {
-  unsigned char difference = a.size() == b.size() ? 0 : 1;
-  const size_t n = std::max(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    const auto x = static_cast<unsigned char>(i < a.size() ? a[i] : 0);
-    const auto y = static_cast<unsigned char>(i < b.size() ? b[i] : 0);
-    difference |= static_cast<unsigned char>(x ^ y);
-  }
-  return difference == 0;
-}
-
-bool Authorized(const httplib::Request& req, const std::string& token) {
-  const std::string header = req.get_header_value("Authorization");
-  constexpr std::string_view kScheme = "Bearer ";
-  if (header.size() < kScheme.size() ||
-      !EqualsIgnoreCase(std::string_view(header).substr(0, kScheme.size()), kScheme)) {
-    return ConstantTimeEquals("", token);
-  }
-  return ConstantTimeEquals(std::string_view(header).substr(kScheme.size()), token);
-}
-
-// The metrics label of a route; only names the host knows, so the label set stays bounded.
-std::string RouteLabel(const httplib::Request& req) {
-  const std::string& path = req.path;
-  if (path == "/healthz") return "healthz";
-  if (path == "/metrics") return "metrics";
-  constexpr std::string_view kApi = "/api/v1/";
-  if (!path.starts_with(kApi)) return "unknown";
-  const std::string_view rest = std::string_view(path).substr(kApi.size());
-  if (rest == "openapi.json") return "openapi";
-  if (rest == "requests") return req.method == "POST" ? "requests.create" : "requests.list";
-  if (rest.starts_with("requests/")) {
-    if (rest.ends_with("/transactions")) return "requests.transactions";
-    if (rest.ends_with("/reminder")) return "requests.reminder";
-    return "requests.read";
-  }
-  const size_t slash = rest.find('/');
-  if (slash == std::string_view::npos) return "unknown";
-  const OperationSpec* spec = FindOperation(rest.substr(0, slash), rest.substr(slash + 1));
-  return spec == nullptr ? "unknown" : spec->class_id + "." + spec->name;
-}
-
-void Respond(httplib::Response& res, const HostResponse& response) {
-  res.status = response.status;
-  res.set_content(
-      response.body.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace),
-      "application/json");
-  const auto error = response.body.find("error");
-  if (response.status >= 400 && error != response.body.end() && error->contains("number")) {
-    current_call.error_number = (*error)["number"].get<int32_t>();
-  }
-}
-
-HostResponse Answer(int status, nlohmann::ordered_json body) {
-  HostResponse response;
-  response.status = status;
-  response.body = std::move(body);
-  return response;
-}
-
-int32_t ParseRequestId(const std::string& text) {
-  int64_t id = 0;
-  bool valid = !text.empty() && text.size() <= 10;
-  for (char c : text) {
-    valid = valid && c >= '0' && c <= '9';
-    if (valid) id = id * 10 + (c - '0');
-  }
-  if (!valid || id < 1 || id > std::numeric_limits<int32_t>::max()) {
-    throw ComError(err::kBadRequest, "Requests",
-                   "argument id: a request id is a whole number from 1 to 2147483647, got \"" +
-                       text.substr(0, 32) + "\"");
-  }
-  return static_cast<int32_t>(id);
-}
-
-HostResponse FoundOr404(const Variant& value, int32_t id) {
-  if (value.IsNull()) {
-    throw ComError(err::kResourceNotFound, "Requests", "no request has Q_ID " + std::to_string(id));
-  }
-  return Answer(200, VariantToJson(value));
-}
-
-HostResponse RefusedByTransport(int status, const HttpServerOptions& options) {
-  if (status == 413) {
-    return ErrorResponse(ComError(err::kPayloadTooLarge, "Host",
-                                  "the request body is larger than the limit of " +
-                                      std::to_string(options.max_body_bytes) +
-                                      " bytes ([host] max_body_bytes)"));
-  }
-  HostResponse response = ErrorResponse(ComError(
-      err::kBadRequest, "Host",
-      status == 404 ? "no such resource: see GET /api/v1/openapi.json for the routes"
-                    : "the HTTP request was refused (status " + std::to_string(status) + ")"));
-  response.status = status;
-  return response;
-}
+// What a connection reads at a time while it waits for a request to begin.
+constexpr size_t kReadChunk = 16 << 10;
+// After an answer that closes the connection, what the client still sends is read and dropped for
+// this long, so that closing with unread bytes does not reset the connection before the client
+// has read the answer. Nothing read then is parsed.
+constexpr Milliseconds kLingerTime{500};
+// Pause before accepting again when accept fails (out of file descriptors, say).
+constexpr Milliseconds kAcceptRetry{50};
 
 size_t NumberSetting(std::string_view key, size_t fallback, bool zero_allowed) {
   const std::string text = SettingValue("host", key);
@@ -164,6 +60,10 @@ size_t NumberSetting(std::string_view key, size_t fallback, bool zero_allowed) {
   return static_cast<size_t>(value);
 }
 
+int MillisecondsSetting(std::string_view key, int fallback) {
+  return static_cast<int>(NumberSetting(key, static_cast<size_t>(fallback), false));
+}
+
 }  // namespace
 
 HttpServerOptions OptionsFromSettings() {
@@ -177,6 +77,17 @@ HttpServerOptions OptionsFromSettings() {
   options.call_timeout_ms =
       static_cast<int>(NumberSetting("call_timeout_ms", options.call_timeout_ms, true));
   options.threads = static_cast<int>(NumberSetting("threads", options.threads, false));
+  options.max_json_keys = NumberSetting("max_json_keys", options.max_json_keys, false);
+  options.max_json_elements = NumberSetting("max_json_elements", options.max_json_elements, false);
+  options.max_connections = NumberSetting("max_connections", options.max_connections, false);
+  options.max_connections_per_address =
+      NumberSetting("max_connections_per_address", options.max_connections_per_address, false);
+  options.head_timeout_ms = MillisecondsSetting("head_timeout_ms", options.head_timeout_ms);
+  options.body_timeout_ms = MillisecondsSetting("body_timeout_ms", options.body_timeout_ms);
+  options.keep_alive_timeout_ms =
+      MillisecondsSetting("keep_alive_timeout_ms", options.keep_alive_timeout_ms);
+  options.max_header_count = NumberSetting("max_header_count", options.max_header_count, false);
+  options.max_header_bytes = NumberSetting("max_header_bytes", options.max_header_bytes, false);
   return options;
 }
 
@@ -185,15 +96,296 @@ bool IsLoopbackAddress(const std::string& address) {
          address.starts_with("127.");
 }
 
-struct HttpServer::Impl {
+namespace {
+
+class Connection;
+
+// What the connections share; touched on the I/O thread only, except where noted.
+struct Server {
   HttpServerOptions options;
-  CallLimits limits;
-  httplib::Server server;
-  std::thread thread;
   CallMetrics metrics;
-  std::atomic<bool> stopping{false};
+  std::unique_ptr<Router> router;
+  asio::io_context io{1};
+  tcp::acceptor acceptor{io};
+  asio::steady_timer accept_retry{io};
+  std::unique_ptr<asio::thread_pool> workers;
+  // Keeps the I/O thread running while a call is with the workers (it has no socket operation
+  // pending then); released once the workers have finished.
+  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> keep_running;
+  std::unordered_map<Connection*, std::weak_ptr<Connection>> connections;
+  std::map<std::string, size_t> per_address;
+  bool stopping = false;
+
+  void Accept();
+  void CloseIdle();
+};
+
+// One client connection: waits for a request, reads its head then its body, hands it to a worker,
+// writes the answer, and starts over. Every step runs on the I/O thread.
+class Connection : public std::enable_shared_from_this<Connection> {
+ public:
+  enum class State { kWaiting, kHead, kBody, kCalling, kWriting, kClosed };
+
+  Connection(Server& server, tcp::socket socket, std::string peer)
+      : server_(server),
+        stream_(std::move(socket)),
+        deadline_(server.io),
+        buffer_(server.options.max_header_bytes + kReadChunk),
+        peer_(std::move(peer)) {}
+
+  void Start(bool counted) {
+    counted_ = counted;
+    server_.connections[this] = weak_from_this();
+    if (counted_) ++server_.per_address[peer_];
+    WaitForRequest(true);
+  }
+
+  // Refuses a connection over a cap: the answer, then close.
+  void Refuse(const std::string& why) {
+    server_.connections[this] = weak_from_this();
+    HttpRequest head;
+    head.peer = peer_;
+    Answer(server_.router->Refuse(head, 503, err::kBadRequest, why), true);
+  }
+
+  // Closes at once unless a call is being served or answered (that one closes after its answer).
+  void CloseIfIdle() {
+    if (state_ == State::kCalling || state_ == State::kWriting) return;
+    Close();
+  }
+
+ private:
+  Milliseconds Option(int ms) const { return Milliseconds(ms); }
+
+  void WaitForRequest(bool first) {
+    state_ = State::kWaiting;
+    if (buffer_.size() > 0) return ReadHead();
+    stream_.expires_after(
+        Option(first ? server_.options.head_timeout_ms : server_.options.keep_alive_timeout_ms));
+    stream_.async_read_some(buffer_.prepare(kReadChunk),
+                            [self = shared_from_this()](beast::error_code ec, size_t n) {
+                              if (ec) return self->Close();
+                              self->buffer_.commit(n);
+                              self->ReadHead();
+                            });
+  }
+
+  void ReadHead() {
+    state_ = State::kHead;
+    parser_.emplace();
+    internal::LimitParser(*parser_, server_.options);
+    stream_.expires_never();
+    Arm(server_.options.head_timeout_ms);
+    http::async_read_header(
+        stream_, buffer_, *parser_,
+        [self = shared_from_this()](beast::error_code ec, size_t) { self->OnHead(ec); });
+  }
+
+  void OnHead(beast::error_code ec) {
+    if (state_ == State::kClosed) return;
+    deadline_.cancel();
+    // What was parsed of the head names the route in the access log, even of a refusal.
+    head_ = internal::HeadOf(*parser_);
+    head_.peer = peer_;
+    const auto& message = parser_->get();
+    version_ = message.version() == 10 ? 10 : 11;
+    if (ec) return RefuseRead(ec, "head");
+    keep_alive_ = message.keep_alive();
+    if (auto refusal = internal::CheckHead(head_, server_.options)) return RefuseAndClose(*refusal);
+    if (auto refusal = server_.router->Admit(head_)) {
+      // The body stays unread, so the connection cannot carry another request.
+      return Answer(std::move(*refusal), !parser_->is_done() || !keep_alive_);
+    }
+    if (parser_->is_done()) return Call();
+    if (EqualsIgnoreCase(head_.Header("Expect"), "100-continue")) {
+      auto proceed = std::make_shared<http::response<http::empty_body>>(http::status::continue_,
+                                                                        message.version());
+      state_ = State::kWriting;
+      stream_.expires_after(Option(server_.options.body_timeout_ms));
+      return http::async_write(
+          stream_, *proceed,
+          [self = shared_from_this(), proceed](beast::error_code write_error, size_t) {
+            if (write_error) return self->Close();
+            self->ReadBody();
+          });
+    }
+    ReadBody();
+  }
+
+  void ReadBody() {
+    state_ = State::kBody;
+    stream_.expires_never();
+    Arm(server_.options.body_timeout_ms);
+    http::async_read(stream_, buffer_, *parser_,
+                     [self = shared_from_this()](beast::error_code ec, size_t) {
+                       if (self->state_ == State::kClosed) return;
+                       self->deadline_.cancel();
+                       if (ec) return self->RefuseRead(ec, "body");
+                       self->Call();
+                     });
+  }
+
+  // A read that failed: the answer that says why, or a silent close when the client went away.
+  void RefuseRead(beast::error_code ec, std::string_view part) {
+    if (auto refusal = internal::ReadRefusal(ec, deadline_passed_, part, server_.options)) {
+      return RefuseAndClose(*refusal);
+    }
+    Close();
+  }
+
+  void RefuseAndClose(const internal::FramingRefusal& refusal) {
+    Answer(server_.router->Refuse(head_, refusal.status, refusal.number, refusal.description),
+           true);
+  }
+
+  // Hands the whole request to a worker; the answer comes back to the I/O thread.
+  void Call() {
+    state_ = State::kCalling;
+    stream_.expires_never();
+    head_.body = std::move(parser_->get().body());
+    parser_.reset();
+    asio::post(*server_.workers, [self = shared_from_this()]() mutable {
+      HttpResponse response = self->server_.router->Handle(self->head_);
+      Connection& connection = *self;
+      asio::post(connection.server_.io,
+                 [self = std::move(self), response = std::move(response)]() mutable {
+                   self->Answer(std::move(response), !self->keep_alive_ || self->server_.stopping);
+                 });
+    });
+  }
+
+  void Answer(HttpResponse answer, bool close) {
+    if (state_ == State::kClosed) return;
+    state_ = State::kWriting;
+    auto message = std::make_shared<http::response<http::string_body>>();
+    message->version(version_);
+    message->result(static_cast<unsigned>(answer.status));
+    for (auto& [name, value] : answer.headers) message->insert(name, value);
+    message->set(http::field::content_type, answer.content_type);
+    message->body() = std::move(answer.body);
+    message->keep_alive(!close);
+    message->prepare_payload();
+    stream_.expires_after(Option(server_.options.body_timeout_ms));
+    http::async_write(stream_, *message,
+                      [self = shared_from_this(), message, close](beast::error_code ec, size_t) {
+                        if (ec) return self->Close();
+                        if (close || self->server_.stopping) return self->Linger();
+                        self->WaitForRequest(false);
+                      });
+  }
+
+  // Starts the deadline of a head or body: when it passes, the read is cancelled (not the socket
+  // closed, as the stream's own timeout would) so that the 408 can still be written.
+  void Arm(int ms) {
+    deadline_passed_ = false;
+    deadline_.expires_after(Option(ms));
+    deadline_.async_wait([weak = weak_from_this()](beast::error_code ec) {
+      auto self = weak.lock();
+      if (ec || !self) return;
+      self->deadline_passed_ = true;
+      beast::error_code ignored;
+      self->stream_.socket().cancel(ignored);
+    });
+  }
+
+  // Stops sending, drops what the client still sends for a moment, then closes.
+  void Linger() {
+    if (server_.stopping) return Close();
+    state_ = State::kWaiting;
+    beast::error_code ignored;
+    stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    stream_.expires_after(kLingerTime);
+    Drain();
+  }
+
+  void Drain() {
+    buffer_.clear();
+    stream_.async_read_some(buffer_.prepare(kReadChunk),
+                            [self = shared_from_this()](beast::error_code ec, size_t) {
+                              if (ec) return self->Close();
+                              self->Drain();
+                            });
+  }
+
+  void Close() {
+    if (state_ == State::kClosed) return;
+    state_ = State::kClosed;
+    deadline_.cancel();
+    beast::error_code ignored;
+    stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+    stream_.socket().close(ignored);
+    server_.connections.erase(this);
+    if (counted_) {
+      auto it = server_.per_address.find(peer_);
+      if (it != server_.per_address.end() && --it->second == 0) server_.per_address.erase(it);
+    }
+  }
+
+  Server& server_;
+  beast::tcp_stream stream_;
+  asio::steady_timer deadline_;
+  bool deadline_passed_ = false;
+  beast::flat_buffer buffer_;
+  std::optional<internal::RequestParser> parser_;
+  std::string peer_;
+  State state_ = State::kWaiting;
+  HttpRequest head_;
+  unsigned version_ = 11;
+  bool keep_alive_ = true;
+  bool counted_ = false;
+};
+
+void Server::Accept() {
+  acceptor.async_accept([this](beast::error_code ec, tcp::socket socket) {
+    if (stopping || !acceptor.is_open()) return;
+    if (ec) {
+      accept_retry.expires_after(kAcceptRetry);
+      accept_retry.async_wait([this](beast::error_code) {
+        if (!stopping) Accept();
+      });
+      return;
+    }
+    beast::error_code peer_error;
+    const auto endpoint = socket.remote_endpoint(peer_error);
+    const std::string peer = peer_error ? std::string("?") : endpoint.address().to_string();
+    socket.set_option(tcp::no_delay(true), peer_error);
+    auto connection = std::make_shared<Connection>(*this, std::move(socket), peer);
+    const auto from_peer = per_address.find(peer);
+    if (connections.size() >= options.max_connections) {
+      connection->Refuse("too many connections (" + std::to_string(options.max_connections) +
+                         ", [host] max_connections); call again later");
+    } else if (from_peer != per_address.end() &&
+               from_peer->second >= options.max_connections_per_address) {
+      connection->Refuse("too many connections from one address (" +
+                         std::to_string(options.max_connections_per_address) +
+                         ", [host] max_connections_per_address); call again later");
+    } else {
+      connection->Start(true);
+    }
+    Accept();
+  });
+}
+
+void Server::CloseIdle() {
+  std::vector<std::shared_ptr<Connection>> open;
+  for (auto& [raw, weak] : connections) {
+    if (auto connection = weak.lock()) open.push_back(std::move(connection));
+  }
+  for (auto& connection : open) connection->CloseIfIdle();
+}
+
+}  // namespace
+
+struct HttpServer::Impl {
+  Server server;
+  std::thread thread;
+  std::mutex mutex;
+  std::string bind_failure;
+  bool stopped = false;
+  bool listening = false;
 
   void CheckExposure() const {
+    const HttpServerOptions& options = server.options;
     if (!options.token.empty() && options.token.size() < kMinTokenLength) {
       throw ComError(err::kInvalidProcedureCall, "Host",
                      "the API token is shorter than " + std::to_string(kMinTokenLength) +
@@ -207,167 +399,95 @@ struct HttpServer::Impl {
     }
   }
 
-  // Serves one route: counts it in flight, turns every failure into the error answer, and logs
-  // and counts it before the answer goes out (so a client that reads /metrics next sees it).
-  void Serve(const httplib::Request& req, httplib::Response& res,
-             const std::function<HostResponse()>& body) {
-    InFlight in_flight(metrics.in_flight());
-    Respond(res, Guarded(body));
-    Finish(req, res);
-  }
-
-  httplib::Server::HandlerResponse BeforeRouting(const httplib::Request& req,
-                                                 httplib::Response& res) {
-    current_call = CallState{true, Clock::now(), RouteLabel(req), 0};
-    if (stopping) {
-      res.set_header("Connection", "close");
-      Respond(res, ErrorResponse(ComError(err::kHostStopping, "Host",
-                                          "the host is shutting down; call again elsewhere")));
-      Finish(req, res);
-      return httplib::Server::HandlerResponse::Handled;
+  // Opens the listening socket; returns the port, or -1 with bind_failure set. SO_REUSEADDR (so a
+  // restart does not wait for old connections to time out) lets no second listener share the
+  // port; SO_REUSEPORT would, and is never set.
+  int Bind() {
+    const HttpServerOptions& options = server.options;
+    std::string host = options.address;
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+      host = host.substr(1, host.size() - 2);
     }
-    if (req.path != "/healthz" && !options.token.empty() && !Authorized(req, options.token)) {
-      res.set_header("WWW-Authenticate", "Bearer");
-      Respond(res, ErrorResponse(ComError(err::kUnauthorized, "Host",
-                                          "missing or wrong API token: send the header "
-                                          "Authorization: Bearer <token>")));
-      Finish(req, res);
-      return httplib::Server::HandlerResponse::Handled;
+    const std::string where = options.address + ":" + std::to_string(options.port);
+    beast::error_code ec;
+    tcp::resolver resolver(server.io);
+    const auto endpoints =
+        resolver.resolve(host, std::to_string(options.port), tcp::resolver::passive, ec);
+    if (ec || endpoints.empty()) {
+      bind_failure = where + ": " + (ec ? ec.message() : "no such address");
+      return -1;
     }
-    return httplib::Server::HandlerResponse::Unhandled;
-  }
-
-  // The access-log line and the metrics of one request.
-  void Finish(const httplib::Request& req, const httplib::Response& res) {
-    const CallState call = std::exchange(current_call, CallState{});
-    const double seconds =
-        call.active ? std::chrono::duration<double>(Clock::now() - call.started).count() : 0.0;
-    const std::string label = call.active ? call.label : "unknown";
-    metrics.Record(label, res.status, call.error_number, seconds);
-    char duration[32];
-    std::snprintf(duration, sizeof duration, "%.3f", seconds * 1000);
-    LogInfo("access " + req.method.substr(0, 8) + " " + label + " status " +
-            std::to_string(res.status) + " " + duration + " ms from " +
-            req.remote_addr.substr(0, kMaxLoggedAddress));
-  }
-
-  void AddRoutes() {
-    server.Post("/api/v1/requests", [this](const httplib::Request& req, httplib::Response& res) {
-      Serve(req, res, [&] {
-        const int32_t id = CreateUnregisteredRequest(*ParseArguments(req.body, limits.json));
-        res.set_header("Location", "/api/v1/requests/" + std::to_string(id));
-        return Answer(201, {{"Q_ID", id}});
-      });
-    });
-    server.Get("/api/v1/requests", [this](const httplib::Request& req, httplib::Response& res) {
-      Serve(req, res, [&] {
-        const std::string email = req.get_param_value("email");
-        if (email.empty()) {
-          throw ComError(err::kBadRequest, "Requests", "argument email: missing (?email=...)");
-        }
-        if (email.size() > limits.json.max_text_bytes) {
-          throw ComError(err::kBadRequest, "Requests", "argument email: too long");
-        }
-        return Answer(200, {{"requests", VariantToJson(ListProspectRequests(email))}});
-      });
-    });
-    server.Get(R"(/api/v1/requests/([^/]+))",
-               [this](const httplib::Request& req, httplib::Response& res) {
-                 Serve(req, res, [&] {
-                   const int32_t id = ParseRequestId(req.matches[1]);
-                   return FoundOr404(ReadRequest(id), id);
-                 });
-               });
-    server.Get(R"(/api/v1/requests/([^/]+)/transactions)",
-               [this](const httplib::Request& req, httplib::Response& res) {
-                 Serve(req, res, [&] {
-                   const int32_t id = ParseRequestId(req.matches[1]);
-                   const Variant log = ReadTransactionLog(id);
-                   HostResponse response = FoundOr404(log, id);
-                   response.body = {{"Q_ID", id}, {"transactions", response.body}};
-                   return response;
-                 });
-               });
-    server.Get(R"(/api/v1/requests/([^/]+)/reminder)",
-               [this](const httplib::Request& req, httplib::Response& res) {
-                 Serve(req, res, [&] {
-                   const int32_t id = ParseRequestId(req.matches[1]);
-                   HostResponse response = FoundOr404(ReadReminder(id), id);
-                   response.body = {{"Q_ID", id}, {"reminder", response.body["reminder"]}};
-                   return response;
-                 });
-               });
-    server.Get("/api/v1/openapi.json", [this](const httplib::Request& req, httplib::Response& res) {
-      Serve(req, res, [] { return Answer(200, OpenApiDocument()); });
-    });
-    server.Post(
-        R"(/api/v1/([^/]+)/([^/]+))", [this](const httplib::Request& req, httplib::Response& res) {
-          Serve(req, res, [&] {
-            return InvokeOperation(req.matches[1].str(), req.matches[2].str(), req.body, limits);
-          });
-        });
-    server.Get("/healthz", [this](const httplib::Request& req, httplib::Response& res) {
-      Serve(req, res, [this] {
-        if (stopping) return Answer(503, {{"status", "stopping"}});
-        return CheckHealth();
-      });
-    });
-    server.Get("/metrics", [this](const httplib::Request& req, httplib::Response& res) {
-      InFlight in_flight(metrics.in_flight());
-      res.status = 200;
-      res.set_content(metrics.Render(), "text/plain; version=0.0.4");
-      Finish(req, res);
-    });
+    const tcp::endpoint endpoint = endpoints.begin()->endpoint();
+    server.acceptor.open(endpoint.protocol(), ec);
+    if (!ec) server.acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+    if (!ec) server.acceptor.bind(endpoint, ec);
+    if (!ec) server.acceptor.listen(asio::socket_base::max_listen_connections, ec);
+    if (ec) {
+      bind_failure = where + ": " + ec.message();
+      beast::error_code ignored;
+      server.acceptor.close(ignored);
+      return -1;
+    }
+    server.keep_running.emplace(server.io.get_executor());
+    server.Accept();
+    listening = true;
+    return server.acceptor.local_endpoint().port();
   }
 };
 
 HttpServer::HttpServer(HttpServerOptions options) : impl_(std::make_unique<Impl>()) {
-  Impl& impl = *impl_;
-  impl.options = std::move(options);
-  impl.CheckExposure();
-  impl.limits.json.max_depth = impl.options.max_json_depth;
-  impl.limits.json.max_text_bytes = impl.options.max_text_bytes;
-  impl.limits.deadline = std::chrono::milliseconds(impl.options.call_timeout_ms);
-  const size_t threads = static_cast<size_t>(std::max(1, impl.options.threads));
-  impl.server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-  impl.server.set_payload_max_length(impl.options.max_body_bytes);
-  // Answers are small and written in pieces: without this, Nagle's algorithm holds the last piece
-  // until the client's delayed acknowledgement, some 40 ms per call.
-  impl.server.set_tcp_nodelay(true);
-  impl.server.set_pre_routing_handler([&impl](const httplib::Request& req, httplib::Response& res) {
-    return impl.BeforeRouting(req, res);
-  });
-  impl.AddRoutes();
-  // Answers that no route wrote (no such path, a body over the limit, a malformed request).
-  impl.server.set_error_handler([&impl](const httplib::Request& req, httplib::Response& res) {
-    if (!res.body.empty()) return;
-    const int status = res.status;
-    Respond(res, RefusedByTransport(status, impl.options));
-    impl.Finish(req, res);
-  });
+  Server& server = impl_->server;
+  server.options = std::move(options);
+  impl_->CheckExposure();
+  server.router = std::make_unique<Router>(server.options, server.metrics);
+  server.workers =
+      std::make_unique<asio::thread_pool>(static_cast<size_t>(std::max(1, server.options.threads)));
 }
 
 HttpServer::~HttpServer() { Stop(); }
 
-bool HttpServer::Run() { return impl_->server.listen(impl_->options.address, impl_->options.port); }
+bool HttpServer::Run() {
+  if (impl_->Bind() < 0) return false;
+  impl_->server.io.run();
+  return true;
+}
 
 int HttpServer::Start() {
-  int port = impl_->options.port;
-  if (port == 0) {
-    port = impl_->server.bind_to_any_port(impl_->options.address);
-  } else if (!impl_->server.bind_to_port(impl_->options.address, port)) {
-    port = -1;
-  }
+  const int port = impl_->Bind();
   if (port < 0) return -1;
-  impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
-  while (!impl_->server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  impl_->thread = std::thread([this] { impl_->server.io.run(); });
   return port;
 }
 
+std::string HttpServer::BindFailure() const { return impl_->bind_failure; }
+
 void HttpServer::Stop() {
-  impl_->stopping = true;
-  impl_->server.stop();
-  if (impl_->thread.joinable()) impl_->thread.join();
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  Server& server = impl_->server;
+  if (!impl_->stopped) {
+    impl_->stopped = true;
+    server.router->BeginStopping();
+    if (impl_->listening) {
+      // Once this has run on the I/O thread no connection can hand a new call to the workers.
+      std::promise<void> closed;
+      asio::post(server.io, [&server, &closed] {
+        server.stopping = true;
+        beast::error_code ignored;
+        server.acceptor.close(ignored);
+        server.accept_retry.cancel();
+        server.CloseIdle();
+        closed.set_value();
+      });
+      closed.get_future().wait();
+    }
+    // The calls in progress finish; their answers are written by the I/O thread, which then runs
+    // out of work and returns.
+    server.workers->join();
+    if (impl_->listening) asio::post(server.io, [&server] { server.keep_running.reset(); });
+  }
+  if (impl_->thread.joinable() && impl_->thread.get_id() != std::this_thread::get_id()) {
+    impl_->thread.join();
+  }
 }
 
 }  // namespace heliq

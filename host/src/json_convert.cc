@@ -4,6 +4,8 @@
 #include <limits>
 #include <vector>
 
+#include "platform/log.h"
+
 namespace heliq {
 namespace {
 
@@ -87,38 +89,158 @@ Variant JsonToVariant(const nlohmann::ordered_json& json, const JsonLimits& limi
   }
 }
 
+namespace {
+
+// Builds the Variant while the document is read (nlohmann's SAX interface), so a refusal comes
+// at the first key, element, level or text over its limit, before the rest is read, and the cost
+// is linear in the size of the body: nothing is searched on the way but the index of a large
+// dictionary.
+class ArgumentBuilder {
+ public:
+  using Json = nlohmann::ordered_json;
+
+  explicit ArgumentBuilder(const JsonLimits& limits) : limits_(limits) {}
+
+  DictionaryPtr Take() { return root_; }
+
+  bool null() { return Add(Variant::Null()); }
+  bool boolean(bool value) { return Add(Variant(value)); }
+  bool number_integer(Json::number_integer_t value) {
+    if (value >= std::numeric_limits<int32_t>::min() &&
+        value <= std::numeric_limits<int32_t>::max()) {
+      return Add(Variant(static_cast<int32_t>(value)));
+    }
+    return Add(Variant(static_cast<int64_t>(value)));
+  }
+  bool number_unsigned(Json::number_unsigned_t value) {
+    if (value <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
+      return Add(Variant(static_cast<int32_t>(value)));
+    }
+    if (value <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+      return Add(Variant(static_cast<int64_t>(value)));
+    }
+    return Add(Variant(static_cast<double>(value)));
+  }
+  bool number_float(Json::number_float_t value, const std::string&) { return Add(Variant(value)); }
+  bool string(std::string& text) {
+    CheckText(text, true);
+    return Add(Variant(std::move(text)));
+  }
+  bool binary(Json::binary_t&) { throw Bad("unsupported JSON value"); }
+  bool start_object(size_t) {
+    auto dict = Dictionary::Create();
+    if (frames_.empty()) {
+      root_ = dict;
+    } else {
+      Add(Variant(dict));
+    }
+    frames_.push_back(Frame{dict, nullptr, {}, 0});
+    return true;
+  }
+  bool key(std::string& key) {
+    Frame& top = frames_.back();
+    if (++top.count > limits_.max_object_keys) {
+      throw Refusal("an object has more than " + std::to_string(limits_.max_object_keys) +
+                        " keys ([host] max_json_keys)",
+                    false);
+    }
+    top.key = std::move(key);
+    CheckText(top.key, true);
+    return true;
+  }
+  bool end_object() { return Pop(); }
+  bool start_array(size_t) {
+    auto array = std::make_shared<Array>();
+    Add(Variant(array));
+    frames_.push_back(Frame{nullptr, array, {}, 0});
+    return true;
+  }
+  bool end_array() { return Pop(); }
+  bool parse_error(size_t position, const std::string& last_token,
+                   const nlohmann::detail::exception& error) {
+    // The library's message quotes the whole last token; the caller's text is quoted here, cut
+    // short and escaped, like every echo of it.
+    std::string why = error.what();
+    if (const size_t close = why.find("] "); why.starts_with("[json.") && close != why.npos) {
+      why = why.substr(close + 2);
+    }
+    if (const size_t last = why.find("; last read"); last != why.npos) why.resize(last);
+    throw Bad("malformed JSON at byte " + std::to_string(position) + " near " +
+              QuoteCallerText(last_token, 32) + ": " + why);
+  }
+
+ private:
+  struct Frame {
+    DictionaryPtr dict;
+    ArrayPtr array;
+    std::string key;  // the key last read (objects)
+    size_t count = 0;
+  };
+
+  static ComError NotAnObject() {
+    return Bad("the arguments must be a JSON object of named values");
+  }
+
+  bool Add(Variant value) {
+    if (frames_.empty()) throw NotAnObject();
+    // The root object's values are at depth 1.
+    if (frames_.size() > limits_.max_depth) {
+      throw Refusal("arguments nest deeper than " + std::to_string(limits_.max_depth) + " levels",
+                    false);
+    }
+    Frame& top = frames_.back();
+    if (top.dict) {
+      top.dict->Set(top.key, std::move(value));
+    } else {
+      if (++top.count > limits_.max_array_elements) {
+        throw Refusal("an array has more than " + std::to_string(limits_.max_array_elements) +
+                          " elements ([host] max_json_elements)",
+                      false);
+      }
+      top.array->push_back(std::move(value));
+    }
+    return true;
+  }
+
+  bool Pop() {
+    frames_.pop_back();
+    return true;
+  }
+
+  void CheckText(const std::string& text, bool with_key) const {
+    if (text.size() > limits_.max_text_bytes) {
+      throw Refusal("a text is longer than " + std::to_string(limits_.max_text_bytes) + " bytes",
+                    with_key);
+    }
+  }
+
+  // A limit refused where it happened: the keys of the enclosing objects, and the key being read
+  // when `with_key`.
+  ComError Refusal(const std::string& why, bool with_key) const {
+    std::string path;
+    for (size_t i = 0; i < frames_.size(); ++i) {
+      const bool last = i + 1 == frames_.size();
+      if (!frames_[i].dict || (last && !with_key)) continue;
+      path += (path.empty() ? "" : ".") + frames_[i].key;
+    }
+    return Bad(why + Where(path));
+  }
+
+  const JsonLimits& limits_;
+  DictionaryPtr root_;
+  std::vector<Frame> frames_;
+};
+
+}  // namespace
+
 DictionaryPtr ParseArguments(std::string_view body, const JsonLimits& limits) {
   size_t first = body.find_first_not_of(" \t\r\n");
   if (first == std::string_view::npos) return Dictionary::Create();
-  nlohmann::ordered_json json;
-  // Depth is checked while parsing so a hostile document cannot exhaust the stack.
-  // `keys[d]` is the key last read at depth d + 1, so the refusal can name where it happened.
-  std::vector<std::string> keys;
-  auto guard = [&](int depth, nlohmann::ordered_json::parse_event_t event,
-                   nlohmann::ordered_json& parsed) {
-    const auto level = static_cast<size_t>(std::max(depth, 1));
-    if (event == nlohmann::ordered_json::parse_event_t::key) {
-      keys.resize(level - 1);
-      keys.push_back(parsed.get<std::string>());
-    }
-    if (level > limits.max_depth + 1) {
-      std::string path;
-      for (size_t i = 0; i < std::min(keys.size(), level - 1); ++i) {
-        if (keys[i].empty()) continue;
-        path += (path.empty() ? "" : ".") + keys[i];
-      }
-      throw Bad("arguments nest deeper than " + std::to_string(limits.max_depth) + " levels" +
-                Where(path));
-    }
-    return true;
-  };
-  try {
-    json = nlohmann::ordered_json::parse(body.begin(), body.end(), guard);
-  } catch (const nlohmann::ordered_json::exception& e) {
-    throw Bad(std::string("malformed JSON: ") + e.what());
-  }
-  if (!json.is_object()) throw Bad("the arguments must be a JSON object of named values");
-  return JsonToVariant(json, limits).ToDictionary();
+  ArgumentBuilder builder(limits);
+  nlohmann::ordered_json::sax_parse(body.begin(), body.end(), &builder);
+  DictionaryPtr arguments = builder.Take();
+  if (!arguments) throw Bad("the arguments must be a JSON object of named values");
+  return arguments;
 }
 
 nlohmann::ordered_json VariantToJson(const Variant& value) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <filesystem>
 #include <mutex>
 
@@ -14,6 +15,9 @@
 
 namespace heliq {
 namespace {
+
+// The most one entry writes; a longer one is cut, saying how much was left out.
+constexpr size_t kMaxEntryBytes = 16 << 10;
 
 std::shared_ptr<spdlog::logger> Logger() {
   static std::once_flag once;
@@ -43,9 +47,25 @@ std::shared_ptr<spdlog::logger> Logger() {
       logger = std::make_shared<spdlog::logger>("heliq",
                                                 std::make_shared<spdlog::sinks::stderr_sink_mt>());
     }
+    // Errors reach the file at once, everything else within a second (a crash loses at most
+    // that second of the access log).
     logger->flush_on(spdlog::level::warn);
+    spdlog::register_logger(logger);
+    spdlog::flush_every(std::chrono::seconds(1));
   });
   return logger;
+}
+
+// One line however hostile the text: secrets blanked, control characters visible (a caller's
+// CR LF cannot forge an entry), the length capped.
+std::string LogLine(std::string text) {
+  std::string line = EscapeControlCharacters(RedactSecrets(std::move(text)));
+  if (line.size() > kMaxEntryBytes) {
+    const size_t cut = line.size() - kMaxEntryBytes;
+    line.resize(kMaxEntryBytes);
+    line += fmt::format("... ({} bytes cut)", cut);
+  }
+  return line;
 }
 
 class FileLog final : public Log {
@@ -55,7 +75,7 @@ class FileLog final : public Log {
     std::string entry = fmt::format("[{}] {}", source, text);
     if (!extra.IsBlank()) entry += fmt::format(" | {}", extra.ToTextOrEmpty());
     Logger()->log(level <= 0 ? spdlog::level::err : spdlog::level::warn, "{}",
-                  RedactSecrets(std::move(entry)));
+                  LogLine(std::move(entry)));
   }
 };
 
@@ -124,7 +144,47 @@ std::string RedactSecrets(std::string text) {
   return text;
 }
 
-void LogInfo(std::string_view text) { Logger()->info("{}", RedactSecrets(std::string(text))); }
+std::string EscapeControlCharacters(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '\r':
+        escaped += "\\r";
+        break;
+      case '\n':
+        escaped += "\\n";
+        break;
+      case '\0':
+        escaped += "\\0";
+        break;
+      case '\t':
+        escaped += "\\t";
+        break;
+      case '\\':
+        escaped += "\\\\";
+        break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+          escaped += fmt::format("\\x{:02x}", static_cast<unsigned char>(c));
+        } else {
+          escaped += c;
+        }
+    }
+  }
+  return escaped;
+}
+
+std::string QuoteCallerText(std::string_view text, size_t max_bytes) {
+  const bool cut = text.size() > max_bytes;
+  std::string quoted = EscapeControlCharacters(text.substr(0, max_bytes));
+  for (size_t pos = quoted.find('"'); pos != std::string::npos; pos = quoted.find('"', pos + 2)) {
+    quoted.insert(pos, 1, '\\');
+  }
+  return "\"" + quoted + (cut ? "...\"" : "\"");
+}
+
+void LogInfo(std::string_view text) { Logger()->info("{}", LogLine(std::string(text))); }
 
 void RegisterLogComponent() {
   ComponentRegistry::Global().Register(kLogClassId, [] { return std::make_unique<FileLog>(); });

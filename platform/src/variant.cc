@@ -130,8 +130,7 @@ std::optional<DateTime> DateTime::Parse(std::string_view text) {
   d.hour = d.minute = d.second = 0;
   if (text.size() > 10) {
     if ((text[10] != ' ' && text[10] != 'T') || text.size() < 19 || text[13] != ':' ||
-        text[16] != ':' || !num(11, 2, d.hour) || !num(14, 2, d.minute) ||
-        !num(17, 2, d.second)) {
+        text[16] != ':' || !num(11, 2, d.hour) || !num(14, 2, d.minute) || !num(17, 2, d.second)) {
       return std::nullopt;
     }
     // A fraction of a second or a zone suffix may follow; whole seconds are kept.
@@ -357,38 +356,58 @@ std::string_view TypeName(Variant::Type type) {
   return "Unknown";
 }
 
-Variant Dictionary::Get(std::string_view key) const {
-  for (const auto& [k, v] : entries_) {
-    if (k == key) return v;
+namespace {
+// Below this many keys a scan is as quick as a lookup and no index is kept.
+constexpr size_t kIndexFrom = 32;
+}  // namespace
+
+size_t Dictionary::Find(std::string_view key) const {
+  if (!index_.empty()) {
+    const auto it = index_.find(key);
+    return it == index_.end() ? entries_.size() : it->second;
   }
-  return Variant();
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    if (entries_[i].first == key) return i;
+  }
+  return entries_.size();
+}
+
+void Dictionary::Reindex() {
+  index_.clear();
+  if (entries_.size() < kIndexFrom) return;
+  index_.reserve(entries_.size());
+  for (size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].first, i);
+}
+
+Variant Dictionary::Get(std::string_view key) const {
+  const size_t at = Find(key);
+  return at == entries_.size() ? Variant() : entries_[at].second;
 }
 
 void Dictionary::Set(std::string_view key, Variant value) {
-  for (auto& [k, v] : entries_) {
-    if (k == key) {
-      v = std::move(value);
-      return;
-    }
+  const size_t at = Find(key);
+  if (at < entries_.size()) {
+    entries_[at].second = std::move(value);
+    return;
   }
   entries_.emplace_back(std::string(key), std::move(value));
+  if (!index_.empty()) {
+    index_.emplace(entries_.back().first, entries_.size() - 1);
+  } else if (entries_.size() >= kIndexFrom) {
+    Reindex();
+  }
 }
 
-bool Dictionary::Exists(std::string_view key) const {
-  for (const auto& entry : entries_) {
-    if (entry.first == key) return true;
-  }
-  return false;
-}
+bool Dictionary::Exists(std::string_view key) const { return Find(key) < entries_.size(); }
 
 bool Dictionary::Remove(std::string_view key) {
-  for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-    if (it->first == key) {
-      entries_.erase(it);
-      return true;
-    }
-  }
-  return false;
+  const size_t at = Find(key);
+  if (at == entries_.size()) return false;
+  entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(at));
+  // The positions after it moved: lookups scan until the next new key rebuilds the index, so a
+  // run of removals costs no more than the scans did before there was an index.
+  index_.clear();
+  return true;
 }
 
 }  // namespace heliq

@@ -93,6 +93,49 @@ TEST(ParseArgumentsTest, NestingAndTextLengthAreLimited) {
   EXPECT_EQ(ParseFailure(R"({"a": ["abcde"]})", small).first, err::kBadRequest);
 }
 
+TEST(ParseArgumentsTest, KeysPerObjectAndElementsPerArrayAreCappedNamingWhere) {
+  JsonLimits small;
+  small.max_object_keys = 3;
+  small.max_array_elements = 2;
+  EXPECT_EQ(ParseFailure(R"({"a": 1, "b": 2, "c": {"x": [1, 2], "y": 1, "z": 1}})", small).first,
+            0);
+  const auto [number, description] =
+      ParseFailure(R"({"i_dictDetails": {"A": 1, "B": 2, "C": 3, "D": 4}})", small);
+  EXPECT_EQ(number, err::kBadRequest);
+  EXPECT_EQ(description, "an object has more than 3 keys ([host] max_json_keys) at i_dictDetails");
+  EXPECT_EQ(ParseFailure(R"({"a": 1, "b": 2, "c": 3, "d": 4})", small).second,
+            "an object has more than 3 keys ([host] max_json_keys)");
+  EXPECT_EQ(ParseFailure(R"({"d": {"list": [1, 2, 3]}})", small).second,
+            "an array has more than 2 elements ([host] max_json_elements) at d.list");
+  // A repeated key counts (the work of reading it was done) and the last value wins in the place
+  // of the first.
+  DictionaryPtr repeated = ParseArguments(R"({"a": 1, "b": 2, "a": 3})");
+  ASSERT_EQ(repeated->size(), 2u);
+  EXPECT_EQ(repeated->entries()[0].first, "a");
+  EXPECT_EQ(repeated->Get("a"), Variant(3));
+  EXPECT_EQ(ParseFailure(R"({"a": 1, "a": 2, "a": 3, "a": 4})", small).first, err::kBadRequest);
+
+  // With the cap raised, a large object is read in one pass.
+  JsonLimits large;
+  large.max_object_keys = 100000;
+  std::string keys;
+  for (int i = 0; i < 80000; ++i) keys += (i ? ",\"k" : "\"k") + std::to_string(i) + "\":1";
+  DictionaryPtr big = ParseArguments("{\"d\": {" + keys + "}}", large);
+  const DictionaryPtr inner = big->Get("d").ToDictionary();
+  ASSERT_EQ(inner->size(), 80000u);
+  EXPECT_EQ(inner->Get("k79999"), Variant(1));
+}
+
+TEST(ParseArgumentsTest, MalformedJsonIsQuotedShortAndEscaped) {
+  const std::string token = "\"secret-guess\r\n" + std::string(500, 'x');
+  const auto [number, description] = ParseFailure("{\"a\": " + token);
+  EXPECT_EQ(number, err::kBadRequest);
+  EXPECT_TRUE(description.starts_with("malformed JSON at byte ")) << description;
+  EXPECT_LT(description.size(), 300u) << description;
+  EXPECT_EQ(description.find('\n'), std::string::npos) << description;
+  EXPECT_NE(description.find("secret-guess"), std::string::npos) << description;
+}
+
 TEST(VariantToJsonTest, WritesEveryTypeAndKeepsKeyOrder) {
   auto details = Dictionary::Create();
   details->Set("Q_ID", Variant(7));

@@ -99,5 +99,32 @@ TEST(DictionaryTest, KeepsInsertionOrderAndIsSharedByReference) {
   EXPECT_FALSE(dict->Exists("a"));
 }
 
+TEST(DictionaryTest, LargeDictionariesKeepOrderAndPositionsThroughSetAndRemove) {
+  auto dict = Dictionary::Create();
+  constexpr int kKeys = 1000;
+  for (int i = 0; i < kKeys; ++i) dict->Set("k" + std::to_string(i), Variant(i));
+  dict->Set("k7", Variant("again"));
+  ASSERT_EQ(dict->size(), static_cast<size_t>(kKeys));
+  EXPECT_EQ(dict->entries()[7].second, Variant("again")) << "a key set again keeps its place";
+  // Removing shifts the later keys; every lookup must still find the right entry.
+  EXPECT_TRUE(dict->Remove("k0"));
+  EXPECT_FALSE(dict->Remove("k0"));
+  for (int i = 1; i < kKeys; i += 97) {
+    EXPECT_EQ(dict->entries()[static_cast<size_t>(i - 1)].first, "k" + std::to_string(i));
+    EXPECT_EQ(dict->Get("k" + std::to_string(i)), i == 7 ? Variant("again") : Variant(i));
+  }
+  dict->Set("k0", Variant(-1));
+  EXPECT_EQ(dict->entries().back().first, "k0");
+  EXPECT_EQ(dict->Get("k0"), Variant(-1));
+  // Shrinking below the size that keeps an index, and growing again.
+  for (int i = 1; i < kKeys - 3; ++i) dict->Remove("k" + std::to_string(i));
+  ASSERT_EQ(dict->size(), 4u);
+  EXPECT_EQ(dict->Get(std::string("k") + std::to_string(kKeys - 1)), Variant(kKeys - 1));
+  for (int i = 0; i < 100; ++i) dict->Set("n" + std::to_string(i), Variant(i));
+  EXPECT_EQ(dict->Get("n99"), Variant(99));
+  EXPECT_EQ(dict->Get("k0"), Variant(-1));
+  EXPECT_TRUE(dict->Get("k1").IsEmpty());
+}
+
 }  // namespace
 }  // namespace heliq

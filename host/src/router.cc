@@ -1,0 +1,342 @@
+#include "host/router.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <limits>
+
+#include "common/heliq_utilities.h"
+#include "host/openapi.h"
+#include "host/request_store.h"
+#include "platform/com_error.h"
+#include "platform/log.h"
+#include "platform/operation_table.h"
+
+namespace heliq {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t kMaxLoggedAddress = 64;
+constexpr size_t kMaxLoggedMethod = 8;
+constexpr std::string_view kApi = "/api/v1/";
+
+// Compares without an early exit, so the time taken does not tell how much of a guess was right.
+bool ConstantTimeEquals(std::string_view a, std::string_view b) {
+  unsigned char difference = a.size() == b.size() ? 0 : 1;
+  const size_t n = std::max(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    const auto x = static_cast<unsigned char>(i < a.size() ? a[i] : 0);
+    const auto y = static_cast<unsigned char>(i < b.size() ? b[i] : 0);
+    difference |= static_cast<unsigned char>(x ^ y);
+  }
+  return difference == 0;
+}
+
+bool Authorized(const HttpRequest& request, const std::string& token) {
+  const std::string_view header = request.Header("Authorization");
+  constexpr std::string_view kScheme = "Bearer ";
+  if (header.size() < kScheme.size() ||
+      !EqualsIgnoreCase(header.substr(0, kScheme.size()), kScheme)) {
+    return ConstantTimeEquals("", token);
+  }
+  return ConstantTimeEquals(header.substr(kScheme.size()), token);
+}
+
+// The path below /api/v1/ split at its slashes.
+std::vector<std::string_view> ApiSegments(std::string_view path) {
+  std::vector<std::string_view> segments;
+  if (!path.starts_with(kApi)) return segments;
+  std::string_view rest = path.substr(kApi.size());
+  while (true) {
+    const size_t slash = rest.find('/');
+    segments.push_back(rest.substr(0, slash));
+    if (slash == std::string_view::npos) break;
+    rest = rest.substr(slash + 1);
+  }
+  return segments;
+}
+
+// The metrics label of a route; only names the host knows, so the label set stays bounded.
+std::string RouteLabel(const HttpRequest& request) {
+  if (request.path == "/healthz") return "healthz";
+  if (request.path == "/metrics") return "metrics";
+  const auto segments = ApiSegments(request.path);
+  if (segments.size() == 1 && segments[0] == "openapi.json") return "openapi";
+  if (segments.empty() || segments[0].empty()) return "unknown";
+  if (segments[0] == "requests" && request.method != "POST" && segments.size() <= 3) {
+    if (segments.size() == 1) return "requests.list";
+    if (segments.size() == 2) return "requests.read";
+    if (segments[2] == "transactions") return "requests.transactions";
+    if (segments[2] == "reminder") return "requests.reminder";
+    return "unknown";
+  }
+  if (segments[0] == "requests" && segments.size() == 1) return "requests.create";
+  if (segments.size() != 2) return "unknown";
+  const OperationSpec* spec = FindOperation(segments[0], segments[1]);
+  return spec == nullptr ? "unknown" : spec->class_id + "." + spec->name;
+}
+
+// Counts a call in flight for as long as it is being served.
+class InFlight {
+ public:
+  explicit InFlight(std::atomic<int64_t>& count) : count_(count) { ++count_; }
+  ~InFlight() { --count_; }
+  InFlight(const InFlight&) = delete;
+  InFlight& operator=(const InFlight&) = delete;
+
+ private:
+  std::atomic<int64_t>& count_;
+};
+
+HttpResponse JsonAnswer(const HostResponse& answer) {
+  HttpResponse response;
+  response.status = answer.status;
+  response.body =
+      answer.body.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  const auto error = answer.body.find("error");
+  if (answer.status >= 400 && error != answer.body.end() && error->contains("number")) {
+    response.error_number = (*error)["number"].get<int32_t>();
+  }
+  return response;
+}
+
+HostResponse Answer(int status, nlohmann::ordered_json body) {
+  HostResponse response;
+  response.status = status;
+  response.body = std::move(body);
+  return response;
+}
+
+HostResponse ErrorWithStatus(int status, int32_t number, const std::string& description) {
+  HostResponse response = ErrorResponse(ComError(number, "Host", description));
+  response.status = status;
+  return response;
+}
+
+int32_t ParseRequestId(std::string_view text) {
+  int64_t id = 0;
+  bool valid = !text.empty() && text.size() <= 10;
+  for (char c : text) {
+    valid = valid && c >= '0' && c <= '9';
+    if (valid) id = id * 10 + (c - '0');
+  }
+  if (!valid || id < 1 || id > std::numeric_limits<int32_t>::max()) {
+    throw ComError(err::kBadRequest, "Requests",
+                   "argument id: a request id is a whole number from 1 to 2147483647, got " +
+                       QuoteCallerText(text, 32));
+  }
+  return static_cast<int32_t>(id);
+}
+
+HostResponse FoundOr404(const Variant& value, int32_t id) {
+  if (value.IsNull()) {
+    throw ComError(err::kResourceNotFound, "Requests", "no request has Q_ID " + std::to_string(id));
+  }
+  return Answer(200, VariantToJson(value));
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string PercentDecode(std::string_view text) {
+  std::string decoded;
+  decoded.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '+') {
+      decoded += ' ';
+    } else if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+               HexValue(text[i + 2]) >= 0) {
+      decoded += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+      i += 2;
+    } else {
+      decoded += text[i];
+    }
+  }
+  return decoded;
+}
+
+}  // namespace
+
+std::string_view HttpRequest::Header(std::string_view name) const {
+  for (const auto& [key, value] : headers) {
+    if (EqualsIgnoreCase(key, name)) return value;
+  }
+  return {};
+}
+
+std::string HttpRequest::QueryParameter(std::string_view name) const {
+  std::string_view rest = query;
+  while (!rest.empty()) {
+    const size_t amp = rest.find('&');
+    const std::string_view pair = rest.substr(0, amp);
+    const size_t eq = pair.find('=');
+    if (PercentDecode(pair.substr(0, eq)) == name) {
+      return eq == std::string_view::npos ? std::string() : PercentDecode(pair.substr(eq + 1));
+    }
+    if (amp == std::string_view::npos) break;
+    rest = rest.substr(amp + 1);
+  }
+  return {};
+}
+
+Router::Router(const HttpServerOptions& options, CallMetrics& metrics)
+    : options_(options), metrics_(metrics) {
+  limits_.json.max_depth = options.max_json_depth;
+  limits_.json.max_text_bytes = options.max_text_bytes;
+  limits_.json.max_object_keys = options.max_json_keys;
+  limits_.json.max_array_elements = options.max_json_elements;
+  limits_.deadline = std::chrono::milliseconds(options.call_timeout_ms);
+}
+
+std::optional<HttpResponse> Router::Admit(const HttpRequest& head) {
+  HostResponse refusal;
+  if (stopping_) {
+    refusal =
+        ErrorWithStatus(503, err::kHostStopping, "the host is shutting down; call again elsewhere");
+  } else if (head.path != "/healthz" && !options_.token.empty() &&
+             !Authorized(head, options_.token)) {
+    refusal = ErrorResponse(ComError(err::kUnauthorized, "Host",
+                                     "missing or wrong API token: send the header "
+                                     "Authorization: Bearer <token>"));
+  } else {
+    return std::nullopt;
+  }
+  HttpResponse response = JsonAnswer(refusal);
+  if (response.status == 401) response.headers.emplace_back("WWW-Authenticate", "Bearer");
+  Finish(head, response, RouteLabel(head), 0.0);
+  return response;
+}
+
+HttpResponse Router::Handle(const HttpRequest& request) {
+  const auto started = Clock::now();
+  HttpResponse response = Route(request);
+  Finish(request, response, RouteLabel(request),
+         std::chrono::duration<double>(Clock::now() - started).count());
+  return response;
+}
+
+HttpResponse Router::Refuse(const HttpRequest& head, int status, int32_t number,
+                            const std::string& description) {
+  HttpResponse response = JsonAnswer(ErrorWithStatus(status, number, description));
+  Finish(head, response, RouteLabel(head), 0.0);
+  return response;
+}
+
+HttpResponse Router::Route(const HttpRequest& request) {
+  InFlight in_flight(metrics_.in_flight());
+  const std::string& method = request.method;
+  const bool post = method == "POST";
+  // The methods a path answers to; a request with another method gets 405 naming them.
+  auto only = [&](std::string_view allowed) -> std::optional<HttpResponse> {
+    if (method == allowed) return std::nullopt;
+    HttpResponse refused =
+        JsonAnswer(ErrorWithStatus(405, err::kBadRequest,
+                                   "method " + QuoteCallerText(method, 16) +
+                                       " is not allowed here; use " + std::string(allowed)));
+    refused.headers.emplace_back("Allow", std::string(allowed));
+    return refused;
+  };
+  auto json = [](const std::function<HostResponse()>& body) { return JsonAnswer(Guarded(body)); };
+  if (stopping_) {
+    return json([] {
+      return ErrorWithStatus(503, err::kHostStopping,
+                             "the host is shutting down; call again elsewhere");
+    });
+  }
+  if (request.path == "/healthz") {
+    if (auto refused = only("GET")) return *refused;
+    return json([this] {
+      if (stopping_) return Answer(503, {{"status", "stopping"}});
+      HostResponse health = CheckHealth();
+      if (health.status == 200) return health;
+      // Open to all, so it tells only that the database is down; what failed (which can name the
+      // database's host and port) goes to the log.
+      const auto& error = health.body["error"];
+      LogInfo("healthz: the system database is unavailable: " +
+              error.value("description", std::string()));
+      return Answer(503, {{"status", "unavailable"}, {"error", {{"number", error["number"]}}}});
+    });
+  }
+  if (request.path == "/metrics") {
+    if (auto refused = only("GET")) return *refused;
+    HttpResponse response;
+    response.content_type = "text/plain; version=0.0.4";
+    response.body = metrics_.Render();
+    return response;
+  }
+  const auto segments = ApiSegments(request.path);
+  if (segments.size() == 1 && segments[0] == "openapi.json") {
+    if (auto refused = only("GET")) return *refused;
+    return json([] { return Answer(200, OpenApiDocument()); });
+  }
+  if (segments.size() == 1 && segments[0] == "requests") {
+    if (post) {
+      int32_t id = 0;
+      HttpResponse response = json([&] {
+        id = CreateUnregisteredRequest(*ParseArguments(request.body, limits_.json));
+        return Answer(201, {{"Q_ID", id}});
+      });
+      if (response.status == 201) {
+        response.headers.emplace_back("Location", "/api/v1/requests/" + std::to_string(id));
+      }
+      return response;
+    }
+    if (auto refused = only("GET")) {
+      refused->headers.back().second = "GET, POST";
+      return *refused;
+    }
+    return json([&] {
+      const std::string email = request.QueryParameter("email");
+      if (email.empty()) {
+        throw ComError(err::kBadRequest, "Requests", "argument email: missing (?email=...)");
+      }
+      if (email.size() > limits_.json.max_text_bytes) {
+        throw ComError(err::kBadRequest, "Requests", "argument email: too long");
+      }
+      return Answer(200, {{"requests", VariantToJson(ListProspectRequests(email))}});
+    });
+  }
+  if (segments.size() >= 2 && segments.size() <= 3 && segments[0] == "requests" && !post) {
+    if (segments.size() == 3 && segments[2] != "transactions" && segments[2] != "reminder") {
+      return json([] { return ErrorWithStatus(404, err::kBadRequest, "no such resource"); });
+    }
+    if (auto refused = only("GET")) return *refused;
+    return json([&] {
+      const int32_t id = ParseRequestId(segments[1]);
+      if (segments.size() == 2) return FoundOr404(ReadRequest(id), id);
+      if (segments[2] == "transactions") {
+        HostResponse response = FoundOr404(ReadTransactionLog(id), id);
+        response.body = {{"Q_ID", id}, {"transactions", response.body}};
+        return response;
+      }
+      HostResponse response = FoundOr404(ReadReminder(id), id);
+      response.body = {{"Q_ID", id}, {"reminder", response.body["reminder"]}};
+      return response;
+    });
+  }
+  if (segments.size() == 2 && !segments[0].empty() && !segments[1].empty()) {
+    if (auto refused = only("POST")) return *refused;
+    return json([&] { return InvokeOperation(segments[0], segments[1], request.body, limits_); });
+  }
+  return json([] {
+    return ErrorWithStatus(404, err::kBadRequest,
+                           "no such resource: see GET /api/v1/openapi.json for the routes");
+  });
+}
+
+void Router::Finish(const HttpRequest& request, const HttpResponse& response,
+                    const std::string& label, double seconds) {
+  metrics_.Record(label, response.status, response.error_number, seconds);
+  char duration[32];
+  std::snprintf(duration, sizeof duration, "%.3f", seconds * 1000);
+  LogInfo("access " + request.method.substr(0, kMaxLoggedMethod) + " " + label + " status " +
+          std::to_string(response.status) + " " + duration + " ms from " +
+          request.peer.substr(0, kMaxLoggedAddress));
+}
+
+}  // namespace heliq
