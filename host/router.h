@@ -57,7 +57,8 @@ class Router {
 
   // Decides on a request from its head alone, before its body is read: the refusal (a missing
   // token, say), or nullopt to read the body and Handle it. A refused request's body is never read,
-  // so the transport closes the connection after the answer.
+  // so the transport closes the connection after the answer. Runs on the server's one I/O thread:
+  // it must not block (no database, no file); a check that needs one belongs in Handle.
   std::optional<HttpResponse> Admit(const HttpRequest& head);
   // Serves a whole request: routes it, runs the operation on the calling thread, logs and counts
   // it. Never throws; every failure becomes an error answer.
