@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "host/read_api.h"
 #include "platform/operation_table.h"
 
 namespace heliq {
@@ -103,6 +104,14 @@ Json Success(const char* description, Json schema) {
   return responses;
 }
 
+Json Query(const char* name, Json schema, const char* description, bool required = false) {
+  return {{"name", name},
+          {"in", "query"},
+          {"required", required},
+          {"description", description},
+          {"schema", std::move(schema)}};
+}
+
 Json IdParameter() {
   return {{"name", "id"},
           {"in", "path"},
@@ -130,22 +139,72 @@ void AddHostPaths(Json& paths) {
       {"get",
        {{"operationId", "requests.list"},
         {"tags", {"requests"}},
-        {"summary", "The requests (active and archived) of a prospect's e-mail address."},
+        {"summary",
+         "With email: the requests (active and archived) of a prospect's e-mail address, in "
+         "Q_ID order. Without: the active requests filtered, sorted and paged by key "
+         "(docs/api.md); each row with its DEADLINE and LASTCHANGE."},
         {"parameters",
-         {{{"name", "email"},
-           {"in", "query"},
-           {"required", true},
-           {"schema", SchemaOf(ParamKind::kText)}}}},
-        {"responses",
-         Success("the requests in Q_ID order",
-                 {{"type", "object"}, {"properties", {{"requests", {{"type", "array"}}}}}})}}}};
+         {Query("email", SchemaOf(ParamKind::kText), "a prospect's address (the older list)"),
+          Query("status", SchemaOf(ParamKind::kText), "Q_STATUS, repeatable or comma-separated"),
+          Query("centre", SchemaOf(ParamKind::kLong), "CENTER"),
+          Query("engineer", SchemaOf(ParamKind::kText), "D_DIRECT_TO, without case"),
+          Query("originator", SchemaOf(ParamKind::kText), "Q_ORIGINATOR"),
+          Query("q", SchemaOf(ParamKind::kText), "text in Q_DESC or Q_TEXT, 3 characters or more"),
+          Query("registered_since", SchemaOf(ParamKind::kDate), "REGISTEREDDATE at or after"),
+          Query("changed_since", SchemaOf(ParamKind::kDate), "an action logged at or after"),
+          Query("sort",
+                {{"type", "string"},
+                 {"enum", {"id", "-id", "deadline", "-deadline", "changed", "-changed"}}},
+                "order; ties by Q_ID"),
+          Query("limit", {{"type", "integer"}, {"minimum", 1}, {"maximum", kMaxRequestPage}},
+                "page size, default 50"),
+          Query("cursor", SchemaOf(ParamKind::kText), "next_cursor of the previous page")}},
+        {"responses", Success("a page of requests and the cursor of the next (null on the last)",
+                              {{"type", "object"},
+                               {"properties",
+                                {{"requests", {{"type", "array"}}},
+                                 {"next_cursor", {{"type", "string"}, {"nullable", true}}}}}})}}}};
+  paths["/api/v1/engineers"] = {
+      {"get",
+       {{"operationId", "engineers.list"},
+        {"tags", {"dispatching"}},
+        {"summary",
+         "The ranked engineer list manual dispatching writes to its file for the request, as "
+         "JSON (same order and content); writes no file."},
+        {"parameters",
+         {Query("request", SchemaOf(ParamKind::kLong), "Q_ID of an active request", true),
+          Query("centre", SchemaOf(ParamKind::kLong), "1 or 2; default the request's CENTER"),
+          Query("locale", SchemaOf(ParamKind::kLong), "for the display names")}},
+        {"responses", Success("Q_ID, CENTER, Rulesapplied, engineers", object)}}}};
+  paths["/api/v1/texts"] = {
+      {"get",
+       {{"operationId", "texts"},
+        {"tags", {"texts"}},
+        {"summary",
+         "Every I18NTEXT label of the locale; the default language's text where it has none."},
+        {"parameters", {Query("locale", SchemaOf(ParamKind::kLong), "default: default_language")}},
+        {"responses", Success("locale and texts {LABEL: TEXT}", object)}}}};
+  paths["/api/v1/faq"] = {
+      {"get",
+       {{"operationId", "faq"},
+        {"tags", {"texts"}},
+        {"summary", "The published FAQ entries, newest first."},
+        {"parameters",
+         {Query("q", SchemaOf(ParamKind::kText), "text in title, question, answer or keywords"),
+          Query("productcat", SchemaOf(ParamKind::kLong), "FAQ_PRODUCTCAT"),
+          Query("category", SchemaOf(ParamKind::kLong), "FAQ_CATEGORY"),
+          Query("limit", {{"type", "integer"}, {"minimum", 1}, {"maximum", kMaxRequestPage}},
+                "default 50")}},
+        {"responses", Success("faq: the entries", object)}}}};
   paths["/api/v1/requests/{id}"] = {
       {"get",
        {{"operationId", "requests.read"},
         {"tags", {"requests"}},
-        {"summary", "A request (active or archived) with its reminder and transaction log."},
+        {"summary",
+         "A request (active or archived) with its reminder, transaction log and the files of "
+         "its folder in the file store."},
         {"parameters", {IdParameter()}},
-        {"responses", Success("archived, request, reminder, transactions", object)}}}};
+        {"responses", Success("archived, request, reminder, transactions, attachments", object)}}}};
   paths["/api/v1/requests/{id}/transactions"] = {
       {"get",
        {{"operationId", "requests.transactions"},

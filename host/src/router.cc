@@ -7,6 +7,7 @@
 
 #include "common/heliq_utilities.h"
 #include "host/openapi.h"
+#include "host/read_api.h"
 #include "host/request_store.h"
 #include "platform/com_error.h"
 #include "platform/log.h"
@@ -72,6 +73,10 @@ std::string RouteLabel(const HttpRequest& request) {
     return "unknown";
   }
   if (segments[0] == "requests" && segments.size() == 1) return "requests.create";
+  if (segments.size() == 1 &&
+      (segments[0] == "engineers" || segments[0] == "texts" || segments[0] == "faq")) {
+    return std::string(segments[0]);
+  }
   if (segments.size() != 2) return "unknown";
   const OperationSpec* spec = FindOperation(segments[0], segments[1]);
   return spec == nullptr ? "unknown" : spec->class_id + "." + spec->name;
@@ -292,13 +297,26 @@ HttpResponse Router::Route(const HttpRequest& request) {
     }
     return json([&] {
       const std::string email = request.QueryParameter("email");
-      if (email.empty()) {
-        throw ComError(err::kBadRequest, "Requests", "argument email: missing (?email=...)");
+      const QueryParams query = ParseQueryString(request.query);
+      // email alone is the prospect's list of active and archived requests; anything else is the
+      // list of active requests, which the trusted front end's token sees whole.
+      if (email.empty() || query.size() > 1) {
+        return Answer(200, ListRequestsJson(query, RequestScope{.all = true}));
       }
       if (email.size() > limits_.json.max_text_bytes) {
         throw ComError(err::kBadRequest, "Requests", "argument email: too long");
       }
       return Answer(200, {{"requests", VariantToJson(ListProspectRequests(email))}});
+    });
+  }
+  if (segments.size() == 1 &&
+      (segments[0] == "engineers" || segments[0] == "texts" || segments[0] == "faq")) {
+    if (auto refused = only("GET")) return *refused;
+    return json([&] {
+      const QueryParams query = ParseQueryString(request.query);
+      if (segments[0] == "engineers") return Answer(200, EngineerListJson(query));
+      if (segments[0] == "texts") return Answer(200, TextsJson(query));
+      return Answer(200, FaqJson(query));
     });
   }
   if (segments.size() >= 2 && segments.size() <= 3 && segments[0] == "requests" && !post) {

@@ -22,6 +22,7 @@
 #include "tests/support/database_fixture.h"
 #include "tests/support/directory_users.h"
 #include "tests/support/fake_file_handling.h"
+#include "tests/support/http_host.h"
 
 namespace heliq {
 namespace {
@@ -498,6 +499,51 @@ TEST_P(ReadApiTest, RequestReadListsItsAttachments) {
 }
 
 INSTANTIATE_DATABASE_TEST_SUITE(ReadApiTest);
+
+class ReadRoutesTest : public testing::HttpHostTest {};
+
+TEST_P(ReadRoutesTest, RoutesAnswerOverHttpAndRefuseBadParametersWith400) {
+  for (int32_t id = 1; id <= 3; ++id) {
+    Exec(
+        "insert into QUESTIONS (Q_ID, Q_STATUS, CENTER, D_DIRECT_TO, EMAILID, Q_DESC) values "
+        "(?, 5, 1, 'cce1', 'p@x.com', 'Paper jam')",
+        {Variant(id)});
+  }
+  Exec("insert into I18NTEXT (LOCALEID, LABEL, TEXT) values (1033, 'HQLBL0001', 'Open')");
+  StartServer();
+  auto body = [](const httplib::Result& result) { return Json::parse(result->body); };
+  auto first = Get("/api/v1/requests?engineer=cce1&limit=2&status=5,15");
+  ASSERT_TRUE(first);
+  ASSERT_EQ(first->status, 200) << first->body;
+  EXPECT_EQ(body(first)["requests"].size(), 2u);
+  const std::string cursor = body(first)["next_cursor"];
+  auto second = Get("/api/v1/requests?engineer=cce1&limit=2&status=5,15&cursor=" + cursor);
+  ASSERT_TRUE(second);
+  EXPECT_EQ(body(second)["requests"][0]["Q_ID"], 3);
+  EXPECT_TRUE(body(second)["next_cursor"].is_null());
+  // email alone keeps the prospect's list.
+  auto prospect = Get("/api/v1/requests?email=p%40x.com");
+  ASSERT_TRUE(prospect);
+  EXPECT_TRUE(body(prospect)["requests"][0].contains("ARCHIVED")) << prospect->body;
+  auto texts = Get("/api/v1/texts?locale=1033");
+  ASSERT_TRUE(texts);
+  EXPECT_EQ(body(texts)["texts"]["HQLBL0001"], "Open");
+  auto faq = Get("/api/v1/faq");
+  ASSERT_TRUE(faq);
+  EXPECT_EQ(faq->status, 200);
+  for (const char* bad : {"/api/v1/requests?limit=0", "/api/v1/requests?sort=urgency",
+                          "/api/v1/engineers", "/api/v1/texts?locale=en", "/api/v1/faq?x=1"}) {
+    auto refused = Get(bad);
+    ASSERT_TRUE(refused) << bad;
+    EXPECT_EQ(refused->status, 400) << bad << " " << refused->body;
+    EXPECT_EQ(body(refused)["error"]["number"], err::kBadRequest) << bad;
+  }
+  auto missing = Get("/api/v1/engineers?request=99");
+  ASSERT_TRUE(missing);
+  EXPECT_EQ(missing->status, 404);
+}
+
+INSTANTIATE_DATABASE_TEST_SUITE(ReadRoutesTest);
 
 }  // namespace
 }  // namespace heliq
