@@ -1,9 +1,9 @@
 // The routes of the host, apart from the transport that carries them.
 //
 // The HTTP server (host/http_server.h) reads and frames requests; the Router decides what each one
-// means: who may call it (the bearer token), which route serves it, the answer, the access-log line
-// and the metrics. A new route or a new way of authenticating a caller belongs here; nothing here
-// knows about sockets.
+// means: who may call it (the API token or a person's session), which route serves it, the answer,
+// the access-log line and the metrics. A new route or a new way of authenticating a caller belongs
+// here; nothing here knows about sockets.
 //
 // Thread safety: Admit and Handle may run on any number of threads at once; BeginStopping from any
 // thread.
@@ -21,6 +21,7 @@
 #include "host/host.h"
 #include "host/http_server.h"
 #include "host/metrics.h"
+#include "people/sessions.h"
 
 namespace heliq {
 
@@ -52,13 +53,15 @@ struct HttpResponse {
 
 class Router {
  public:
-  // `options` supplies the token and the argument limits; `metrics` outlives the router.
+  // `options` supplies the token and the argument limits; `metrics` outlives the router. Reads the
+  // [session] settings (raises err::kTypeMismatch for a bad one).
   Router(const HttpServerOptions& options, CallMetrics& metrics);
 
-  // Decides on a request from its head alone, before its body is read: the refusal (a missing
-  // token, say), or nullopt to read the body and Handle it. A refused request's body is never read,
-  // so the transport closes the connection after the answer. Runs on the server's one I/O thread:
-  // it must not block (no database, no file); a check that needs one belongs in Handle.
+  // Decides on a request from its head alone, before its body is read: the refusal (no API token
+  // and nothing shaped like a session's credentials, say), or nullopt to read the body and Handle
+  // it. A refused request's body is never read, so the transport closes the connection after the
+  // answer. Runs on the server's one I/O thread: it must not block (no database, no file); a check
+  // that needs one belongs in Handle.
   std::optional<HttpResponse> Admit(const HttpRequest& head);
   // Serves a whole request: routes it, runs the operation on the calling thread, logs and counts
   // it. Never throws; every failure becomes an error answer.
@@ -79,6 +82,7 @@ class Router {
 
   HttpServerOptions options_;
   CallLimits limits_;
+  SessionSettings sessions_;
   CallMetrics& metrics_;
   std::atomic<bool> stopping_{false};
 };

@@ -63,6 +63,8 @@ bool EndSession(std::string_view token);
 std::string SessionCookie(std::string_view token, const SessionSettings& settings);
 std::string ClearedSessionCookie(const SessionSettings& settings);
 inline constexpr std::string_view kSessionCookieName = "heliq_session";
+// The length of a session token as CreateSession makes it (32 bytes, base64url without padding).
+inline constexpr size_t kSessionTokenLength = 43;
 
 // Failed sign-ins, per account (the login, without case) and per client address. Ten failures
 // within a minute lock the key: every further attempt is refused without a check until the lock

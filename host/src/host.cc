@@ -191,8 +191,9 @@ HostResponse InvokeOperation(std::string_view class_id, std::string_view operati
     // Refused before the arguments are read; the request checks run inside the unit of work.
     OperationSpec authorized;
     if (caller != nullptr) {
-      authorized = AuthorizedOperation(*caller, *spec,
-                                       SettingValue("host", "serve_all_operations") == "true");
+      // A TOML boolean reads as "1"; the text "true" is taken too.
+      const std::string serve_all = SettingValue("host", "serve_all_operations");
+      authorized = AuthorizedOperation(*caller, *spec, serve_all == "1" || serve_all == "true");
       spec = &authorized;
     }
     DictionaryPtr args = ParseArguments(arguments, limits.json);

@@ -9,6 +9,9 @@
 #include "host/openapi.h"
 #include "host/read_api.h"
 #include "host/request_store.h"
+#include "people/permissions.h"
+#include "people/sign_in.h"
+#include "people/web.h"
 #include "platform/com_error.h"
 #include "platform/log.h"
 #include "platform/operation_table.h"
@@ -34,14 +37,47 @@ bool ConstantTimeEquals(std::string_view a, std::string_view b) {
   return difference == 0;
 }
 
-bool Authorized(const HttpRequest& request, const std::string& token) {
+bool LooksLikeSessionToken(std::string_view value) {
+  return value.size() == kSessionTokenLength && std::ranges::all_of(value, [](char c) {
+           return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                  c == '-' || c == '_';
+         });
+}
+
+// The check from the head alone: the API token, a value shaped like a session token, or the
+// session cookie. Whether the session is live needs the database and is decided in Route; this
+// only spares reading the body of a request that carries no credentials at all.
+bool MayBeAuthorized(const HttpRequest& request, const std::string& token) {
   const std::string_view header = request.Header("Authorization");
   constexpr std::string_view kScheme = "Bearer ";
-  if (header.size() < kScheme.size() ||
-      !EqualsIgnoreCase(header.substr(0, kScheme.size()), kScheme)) {
-    return ConstantTimeEquals("", token);
+  if (header.size() >= kScheme.size() &&
+      EqualsIgnoreCase(header.substr(0, kScheme.size()), kScheme)) {
+    const std::string_view value = header.substr(kScheme.size());
+    return ConstantTimeEquals(value, token) || LooksLikeSessionToken(value);
   }
-  return ConstantTimeEquals(header.substr(kScheme.size()), token);
+  return header.empty() &&
+         request.Header("Cookie").find(std::string(kSessionCookieName) + "=") != std::string::npos;
+}
+
+RequestCredentials CredentialsOf(const HttpRequest& request) {
+  return {request.method, request.Header("Authorization"), request.Header("Cookie"),
+          request.Header("X-CSRF-Token")};
+}
+
+// Who sends `request` (see AuthenticateRequest). A request without credentials is the API token
+// when none is set (the server then listens on loopback only) and refused when one is.
+Caller CallerOf(const HttpRequest& request, const std::string& token,
+                const SessionSettings& sessions) {
+  std::optional<Caller> caller = AuthenticateRequest(CredentialsOf(request), token, sessions);
+  if (caller) return *std::move(caller);
+  if (!token.empty()) {
+    throw ComError(err::kUnauthorized, "Host",
+                   "missing credentials: send Authorization: Bearer <API token or session "
+                   "token>, or sign in with POST /api/v1/session");
+  }
+  Caller anyone;
+  anyone.is_api_token = true;
+  return anyone;
 }
 
 // The path below /api/v1/ split at its slashes.
@@ -73,6 +109,10 @@ std::string RouteLabel(const HttpRequest& request) {
     return "unknown";
   }
   if (segments[0] == "requests" && segments.size() == 1) return "requests.create";
+  if (segments.size() == 1 && segments[0] == "session") {
+    return request.method == "DELETE" ? "session.end" : "session.start";
+  }
+  if (segments.size() == 1 && segments[0] == "me") return "me";
   if (segments.size() == 1 &&
       (segments[0] == "engineers" || segments[0] == "texts" || segments[0] == "faq")) {
     return std::string(segments[0]);
@@ -134,11 +174,28 @@ int32_t ParseRequestId(std::string_view text) {
   return static_cast<int32_t>(id);
 }
 
+[[noreturn]] void NoSuchRequest(int32_t id) {
+  throw ComError(err::kResourceNotFound, "Requests", "no request has Q_ID " + std::to_string(id));
+}
+
 HostResponse FoundOr404(const Variant& value, int32_t id) {
-  if (value.IsNull()) {
-    throw ComError(err::kResourceNotFound, "Requests", "no request has Q_ID " + std::to_string(id));
-  }
+  if (value.IsNull()) NoSuchRequest(id);
   return Answer(200, VariantToJson(value));
+}
+
+// A request the caller may not see answers as an unknown one, so nobody learns which numbers
+// exist.
+void CheckMaySeeOr404(const Caller& caller, int32_t id) {
+  try {
+    CheckMaySeeRequest(caller, id);
+  } catch (const ComError& e) {
+    if (e.number() == err::kForbidden) NoSuchRequest(id);
+    throw;
+  }
+}
+
+void Challenge(HttpResponse& response) {
+  if (response.status == 401) response.headers.emplace_back("WWW-Authenticate", "Bearer");
 }
 
 int HexValue(char c) {
@@ -190,7 +247,7 @@ std::string HttpRequest::QueryParameter(std::string_view name) const {
 }
 
 Router::Router(const HttpServerOptions& options, CallMetrics& metrics)
-    : options_(options), metrics_(metrics) {
+    : options_(options), sessions_(SessionSettingsFromConfig()), metrics_(metrics) {
   limits_.json.max_depth = options.max_json_depth;
   limits_.json.max_text_bytes = options.max_text_bytes;
   limits_.json.max_object_keys = options.max_json_keys;
@@ -203,16 +260,17 @@ std::optional<HttpResponse> Router::Admit(const HttpRequest& head) {
   if (stopping_) {
     refusal =
         ErrorWithStatus(503, err::kHostStopping, "the host is shutting down; call again elsewhere");
-  } else if (head.path != "/healthz" && !options_.token.empty() &&
-             !Authorized(head, options_.token)) {
+  } else if (head.path != "/healthz" && head.path != "/api/v1/session" && !options_.token.empty() &&
+             !MayBeAuthorized(head, options_.token)) {
     refusal = ErrorResponse(ComError(err::kUnauthorized, "Host",
                                      "missing or wrong API token: send the header "
-                                     "Authorization: Bearer <token>"));
+                                     "Authorization: Bearer <token> (the API token or a session "
+                                     "token), or sign in with POST /api/v1/session"));
   } else {
     return std::nullopt;
   }
   HttpResponse response = JsonAnswer(refusal);
-  if (response.status == 401) response.headers.emplace_back("WWW-Authenticate", "Bearer");
+  Challenge(response);
   Finish(head, response, RouteLabel(head), 0.0);
   return response;
 }
@@ -220,6 +278,7 @@ std::optional<HttpResponse> Router::Admit(const HttpRequest& head) {
 HttpResponse Router::Handle(const HttpRequest& request) {
   const auto started = Clock::now();
   HttpResponse response = Route(request);
+  Challenge(response);
   Finish(request, response, RouteLabel(request),
          std::chrono::duration<double>(Clock::now() - started).count());
   return response;
@@ -267,14 +326,67 @@ HttpResponse Router::Route(const HttpRequest& request) {
       return Answer(503, {{"status", "unavailable"}, {"error", {{"number", error["number"]}}}});
     });
   }
+  const auto segments = ApiSegments(request.path);
+  if (segments.size() == 1 && segments[0] == "session") {
+    if (method == "DELETE") {
+      PeopleAnswer answer;
+      HttpResponse response = json([&] {
+        // Authenticated first, so a cookie without its CSRF token cannot sign anybody out.
+        CallerOf(request, options_.token, sessions_);
+        answer = SignOutRoute(CredentialsOf(request), request.peer, sessions_);
+        return Answer(answer.status, answer.body);
+      });
+      for (const auto& cookie : answer.set_cookies)
+        response.headers.emplace_back("Set-Cookie", cookie);
+      return response;
+    }
+    if (auto refused = only("POST")) {
+      refused->headers.back().second = "POST, DELETE";
+      return *refused;
+    }
+    PeopleAnswer answer;
+    int64_t retry_after = 0;
+    HttpResponse response = json([&] {
+      try {
+        answer = SignInRoute(request.body, request.peer, sessions_);
+      } catch (const SignInLocked& locked) {
+        retry_after = locked.retry_after_seconds();
+        throw;
+      }
+      return Answer(answer.status, answer.body);
+    });
+    for (const auto& cookie : answer.set_cookies)
+      response.headers.emplace_back("Set-Cookie", cookie);
+    if (response.status == 200) response.headers.emplace_back("Cache-Control", "no-store");
+    if (response.status == 429) {
+      response.headers.emplace_back("Retry-After",
+                                    std::to_string(std::max<int64_t>(retry_after, 1)));
+    }
+    return response;
+  }
+  // Every route below answers to a known caller.
+  std::optional<Caller> caller;
+  HttpResponse unauthenticated = json([&] {
+    caller = CallerOf(request, options_.token, sessions_);
+    return HostResponse{};
+  });
+  if (!caller) return unauthenticated;
   if (request.path == "/metrics") {
     if (auto refused = only("GET")) return *refused;
+    if (!caller->IsUnrestricted()) {
+      return json([] {
+        return ErrorWithStatus(403, err::kForbidden, "the metrics are for the API token");
+      });
+    }
     HttpResponse response;
     response.content_type = "text/plain; version=0.0.4";
     response.body = metrics_.Render();
     return response;
   }
-  const auto segments = ApiSegments(request.path);
+  if (segments.size() == 1 && segments[0] == "me") {
+    if (auto refused = only("GET")) return *refused;
+    return json([&] { return Answer(200, MeBody(*caller)); });
+  }
   if (segments.size() == 1 && segments[0] == "openapi.json") {
     if (auto refused = only("GET")) return *refused;
     return json([] { return Answer(200, OpenApiDocument()); });
@@ -283,7 +395,9 @@ HttpResponse Router::Route(const HttpRequest& request) {
     if (post) {
       int32_t id = 0;
       HttpResponse response = json([&] {
-        id = CreateUnregisteredRequest(*ParseArguments(request.body, limits_.json));
+        DictionaryPtr columns = ParseArguments(request.body, limits_.json);
+        ForceRequestOwner(*caller, *columns);
+        id = CreateUnregisteredRequest(*columns);
         return Answer(201, {{"Q_ID", id}});
       });
       if (response.status == 201) {
@@ -299,9 +413,15 @@ HttpResponse Router::Route(const HttpRequest& request) {
       const std::string email = request.QueryParameter("email");
       const QueryParams query = ParseQueryString(request.query);
       // email alone is the prospect's list of active and archived requests; anything else is the
-      // list of active requests, which the trusted front end's token sees whole.
+      // list of active requests, of those the caller may see.
       if (email.empty() || query.size() > 1) {
-        return Answer(200, ListRequestsJson(query, RequestScope{.all = true}));
+        return Answer(200, ListRequestsJson(query, ScopeFor(*caller)));
+      }
+      if (!caller->IsUnrestricted() &&
+          !(caller->is_prospect && EqualsIgnoreCase(email, caller->email))) {
+        throw ComError(err::kForbidden, "Requests",
+                       "argument email: a signed-in person lists his own requests only (leave "
+                       "email out)");
       }
       if (email.size() > limits_.json.max_text_bytes) {
         throw ComError(err::kBadRequest, "Requests", "argument email: too long");
@@ -314,6 +434,15 @@ HttpResponse Router::Route(const HttpRequest& request) {
     if (auto refused = only("GET")) return *refused;
     return json([&] {
       const QueryParams query = ParseQueryString(request.query);
+      if (segments[0] == "engineers" && !caller->IsUnrestricted()) {
+        // The list manual dispatching picks from: a dispatcher's or supervisor's, for a request of
+        // his centre.
+        if (!caller->HasRole(Role::kDispatcher) && !caller->HasRole(Role::kSupervisor)) {
+          throw ComError(err::kForbidden, "Requests",
+                         "the engineer list is for dispatchers and supervisors");
+        }
+        CheckMaySeeOr404(*caller, ParseRequestId(request.QueryParameter("request")));
+      }
       if (segments[0] == "engineers") return Answer(200, EngineerListJson(query));
       if (segments[0] == "texts") return Answer(200, TextsJson(query));
       return Answer(200, FaqJson(query));
@@ -326,6 +455,7 @@ HttpResponse Router::Route(const HttpRequest& request) {
     if (auto refused = only("GET")) return *refused;
     return json([&] {
       const int32_t id = ParseRequestId(segments[1]);
+      CheckMaySeeOr404(*caller, id);
       if (segments.size() == 2) return FoundOr404(ReadRequest(id), id);
       if (segments[2] == "transactions") {
         HostResponse response = FoundOr404(ReadTransactionLog(id), id);
@@ -339,7 +469,8 @@ HttpResponse Router::Route(const HttpRequest& request) {
   }
   if (segments.size() == 2 && !segments[0].empty() && !segments[1].empty()) {
     if (auto refused = only("POST")) return *refused;
-    return json([&] { return InvokeOperation(segments[0], segments[1], request.body, limits_); });
+    return json(
+        [&] { return InvokeOperation(segments[0], segments[1], request.body, limits_, &*caller); });
   }
   return json([] {
     return ErrorWithStatus(404, err::kBadRequest,

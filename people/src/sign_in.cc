@@ -60,9 +60,10 @@ void RefuseWhenLocked(std::string_view kind, std::string_view key, std::string_v
     Audit("sign-in refused without a check for " + Shown(key) + " from " + Shown(peer) +
               ": too many failures of the " + std::string(limit_kind),
           kWarning);
-    throw ComError(err::kTooManyAttempts, std::string(kSource),
-                   "too many failed sign-ins; try again in " +
-                       std::to_string(limit.retry_after_seconds) + " seconds");
+    throw SignInLocked(std::string(kSource),
+                       "too many failed sign-ins; try again in " +
+                           std::to_string(limit.retry_after_seconds) + " seconds",
+                       limit.retry_after_seconds);
   }
 }
 
