@@ -219,6 +219,46 @@ void AddHostPaths(Json& paths) {
         {"summary", "A request's reminder row (null when none runs)."},
         {"parameters", {IdParameter()}},
         {"responses", Success("Q_ID and reminder", object)}}}};
+  const Json text = SchemaOf(ParamKind::kText);
+  const Json names = {{"type", "array"}, {"items", text}};
+  Json signed_in = Success(
+      "the session: token (also as Bearer), csrf (the X-CSRF-Token of cookie calls), login, "
+      "roles, expires; Set-Cookie heliq_session (HttpOnly, SameSite=Strict)",
+      {{"type", "object"},
+       {"properties",
+        {{"token", text}, {"csrf", text}, {"login", text}, {"roles", names}, {"expires", text}}}});
+  signed_in["429"] = {{"description", "too many failed sign-ins (error 1108); see Retry-After"},
+                      {"headers", {{"Retry-After", {{"schema", {{"type", "integer"}}}}}}},
+                      {"content", JsonContent(Ref("schemas/Error"))}};
+  paths["/api/v1/session"] = {
+      {"post",
+       {{"operationId", "session.start"},
+        {"tags", {"people"}},
+        {"summary",
+         "Sign in with login and password, or a prospect with email and pin. Needs no "
+         "credentials; a wrong login and a wrong password answer the same 401."},
+        {"security", Json::array()},
+        {"requestBody",
+         {{"required", true},
+          {"content",
+           JsonContent(
+               {{"type", "object"},
+                {"properties",
+                 {{"login", text}, {"password", text}, {"email", text}, {"pin", text}}}})}}},
+        {"responses", std::move(signed_in)}}},
+      {"delete",
+       {{"operationId", "session.end"},
+        {"tags", {"people"}},
+        {"summary",
+         "Sign out: ends the session of the Bearer token or the cookie (the cookie with "
+         "X-CSRF-Token) and clears the cookie."},
+        {"responses", Success("signed_out: whether a session ended", object)}}}};
+  paths["/api/v1/me"] = {
+      {"get",
+       {{"operationId", "me"},
+        {"tags", {"people"}},
+        {"summary", "Who calls: login, display_name, roles, centres, locale, email, prospect."},
+        {"responses", Success("the caller", object)}}}};
   paths["/healthz"] = {
       {"get",
        {{"operationId", "healthz"},
@@ -233,7 +273,7 @@ void AddHostPaths(Json& paths) {
         {"tags", {"operation"}},
         {"summary",
          "Prometheus text: calls, errors and latency per operation, units of work, "
-         "database pool use."},
+         "database pool use. The API token's (or an administrator's) only."},
         {"responses", {{"200", {{"description", "text/plain; version=0.0.4"}}}}}}}};
 }
 
@@ -262,10 +302,21 @@ nlohmann::ordered_json OpenApiDocument() {
             {"description",
              "Every public operation of the component libraries, one unit of work "
              "per call. Errors: docs/errors.md."}}},
-          {"security", {{{"bearer", Json::array()}}}},
+          {"security", {{{"bearer", Json::array()}}, {{"cookie", Json::array()}}}},
           {"paths", paths},
           {"components",
-           {{"securitySchemes", {{"bearer", {{"type", "http"}, {"scheme", "bearer"}}}}},
+           {{"securitySchemes",
+             {{"bearer",
+               {{"type", "http"},
+                {"scheme", "bearer"},
+                {"description", "the API token or a session token from POST /api/v1/session"}}},
+              {"cookie",
+               {{"type", "apiKey"},
+                {"in", "cookie"},
+                {"name", "heliq_session"},
+                {"description",
+                 "the session cookie; calls other than GET, HEAD and OPTIONS also send the "
+                 "session's csrf in X-CSRF-Token"}}}}},
             {"schemas", {{"Error", error}}},
             {"responses",
              {{"Error",
