@@ -54,7 +54,7 @@ constexpr std::string_view kEngineers = "cce sce";
 // The table. Keep docs/permissions.md in step (a test compares them).
 const std::vector<Permission> kTable = {
     {kQuestion, "RegisterQuestion", true, kCustomerActions, "i_dictDetails.Q_ID",
-     "i_dictDetails.T_NAME", ""},
+     "i_dictDetails.T_NAME", "i_dictDetails.Q_ORIGINATOR"},
     {kQuestion, "AddtoQuestion", true, kCustomerActions, "i_dictDetails.Q_ID",
      "i_dictDetails.T_NAME", ""},
     {kQuestion, "customerClarifySR", true, kCustomerActions, "i_dictDetails.Q_ID",

@@ -182,11 +182,13 @@ TEST_P(HttpPeopleTest, ACustomerSeesAndActsOnlyOnHisOwnRequestsUnderHisOwnName) 
   EXPECT_EQ(Count("TRANSACTIONS"), rows);
   EXPECT_EQ(Originator(theirs), "cust2");
 
-  // A customer action on his own request runs under his login, not the one sent.
+  // A customer action on his own request runs under his login, not the one sent, and
+  // registering cannot hand the request to another.
   auto registered = Post(std::string(kQuestion) + "RegisterQuestion",
                          json{{"i_dictDetails",
                                {{"Q_ID", mine},
                                 {"T_NAME", "someone-else"},
+                                {"Q_ORIGINATOR", "cust2"},
                                 {"T_COMMENT", "new"},
                                 {"USERCOMMENT", ""},
                                 {"CENTER", 1}}}}
@@ -198,6 +200,7 @@ TEST_P(HttpPeopleTest, ACustomerSeesAndActsOnlyOnHisOwnRequestsUnderHisOwnName) 
       Value("select T_NAME from TRANSACTIONS where Q_ID = ? order by T_ID desc", {Variant(mine)})
           .ToTextOrEmpty(),
       "cust1");
+  EXPECT_EQ(Originator(mine), "cust1");
 
   // The metrics stay the API token's.
   auto metrics = Get("/metrics", cust1.token);
