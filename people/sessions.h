@@ -66,18 +66,29 @@ inline constexpr std::string_view kSessionCookieName = "heliq_session";
 // The length of a session token as CreateSession makes it (32 bytes, base64url without padding).
 inline constexpr size_t kSessionTokenLength = 43;
 
-// Failed sign-ins, per account (the login, without case) and per client address. Ten failures
-// within a minute lock the key: every further attempt is refused without a check until the lock
-// ends. The first lock lasts a minute, each further one twice as long as the one before (at most
-// a day) while failures go on; a day without failures forgets the key.
+// Failed sign-ins, per account (the login, without case) and per client address. `failures`
+// within `window_seconds` lock the key: every further attempt is refused without a check until the
+// lock ends. The first lock lasts `first_lock_seconds`, each further one twice as long as the one
+// before (at most a day) while failures go on; a day without failures forgets the key.
+struct SignInPolicy {
+  int failures;
+  int64_t window_seconds;
+  int64_t first_lock_seconds;
+};
+// Passwords: ten failures within a minute, a first lock of a minute.
+inline constexpr SignInPolicy kPasswordPolicy{10, 60, 60};
+// A four-digit PIN has only 9,000 values: five wrong ones within a day lock for an hour, so a
+// guesser gets a few dozen tries a day instead of thousands.
+inline constexpr SignInPolicy kPinPolicy{5, 24 * 3600, 3600};
+
 struct SignInLimit {
   bool locked = false;
   int64_t retry_after_seconds = 0;
 };
-inline constexpr int kFailuresPerMinute = 10;
 SignInLimit CheckSignInLimit(std::string_view kind, std::string_view key);
-// Counts one failure of `key`.
-void RecordSignInFailure(std::string_view kind, std::string_view key);
+// Counts one failure of `key` under `policy`, locking it when the failure reaches the limit.
+void RecordSignInFailure(std::string_view kind, std::string_view key,
+                         const SignInPolicy& policy = kPasswordPolicy);
 // Forgets the failures of `key` (after a successful sign-in of the account).
 void ClearSignInFailures(std::string_view kind, std::string_view key);
 

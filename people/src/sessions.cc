@@ -55,7 +55,6 @@ constexpr std::string_view kDeleteFailures =
     "DELETE FROM SIGNIN_FAILURES WHERE KIND = ? AND NAME = ?";
 
 constexpr int64_t kTouchEverySeconds = 60;
-constexpr int64_t kWindowSeconds = 60;
 constexpr int64_t kForgetSeconds = 24 * 3600;
 constexpr int64_t kMaxLockSeconds = 24 * 3600;
 
@@ -235,23 +234,24 @@ SignInLimit CheckSignInLimit(std::string_view kind, std::string_view key) {
   return limit;
 }
 
-void RecordSignInFailure(std::string_view kind, std::string_view key) {
+void RecordSignInFailure(std::string_view kind, std::string_view key, const SignInPolicy& policy) {
   const std::string name = Lower(key);
   const int64_t now = NowSeconds();
   PooledSession session = SystemSession();
   session->Begin(true);
   session->Execute(kInsertFailureKey, {Variant(kind), Variant(name)});
-  session->Execute(kCountFailure, {Variant(now - kForgetSeconds), Variant(now - kWindowSeconds),
-                                   Variant(now - kWindowSeconds), Variant(now), Variant(now),
-                                   Variant(kind), Variant(name)});
+  session->Execute(kCountFailure,
+                   {Variant(now - kForgetSeconds), Variant(now - policy.window_seconds),
+                    Variant(now - policy.window_seconds), Variant(now), Variant(now), Variant(kind),
+                    Variant(name)});
   const ResultSet rows = session->Query(kSelectFailures, {Variant(kind), Variant(name)});
   const int64_t failures = rows.rows[0][0].ToLongLong();
   const int64_t lockouts = rows.rows[0][1].ToLongLong();
-  if (failures >= kFailuresPerMinute) {
-    const int64_t seconds =
-        std::min<int64_t>(kMaxLockSeconds, int64_t{60} << std::min<int64_t>(lockouts, 20));
+  if (failures >= policy.failures) {
+    const int64_t seconds = std::min<int64_t>(
+        kMaxLockSeconds, policy.first_lock_seconds << std::min<int64_t>(lockouts, 20));
     session->Execute(kLock, {Variant(now + seconds), Variant(kind), Variant(name),
-                             Variant(static_cast<int32_t>(kFailuresPerMinute))});
+                             Variant(static_cast<int32_t>(policy.failures))});
   }
   session->Commit();
 }

@@ -67,9 +67,12 @@ void RefuseWhenLocked(std::string_view kind, std::string_view key, std::string_v
   }
 }
 
+// A PIN guesser's address is held to the PIN's limit too, so spreading guesses over many
+// prospects' addresses gains him nothing.
 void Failed(std::string_view kind, std::string_view key, std::string_view peer) {
-  RecordSignInFailure(kind, key);
-  RecordSignInFailure(kAddress, peer);
+  const SignInPolicy& policy = kind == kProspectKind ? kPinPolicy : kPasswordPolicy;
+  RecordSignInFailure(kind, key, policy);
+  RecordSignInFailure(kAddress, peer, policy);
   Audit("sign-in failed for " + Shown(key) + " from " + Shown(peer), kWarning);
   WrongCredentials();
 }

@@ -255,7 +255,7 @@ TEST_P(HttpPeopleTest, ACookieChangesStateOnlyWithItsCsrfTokenAndSignOutEndsTheS
 }
 
 TEST_P(HttpPeopleTest, TheEleventhWrongPasswordInAMinuteIsRefusedWithRetryAfter) {
-  for (int i = 0; i < kFailuresPerMinute; ++i) {
+  for (int i = 0; i < kPasswordPolicy.failures; ++i) {
     auto wrong = SignInAs("disp1", "guess-" + std::to_string(i));
     ASSERT_TRUE(wrong);
     EXPECT_EQ(wrong->status, 401) << i;
