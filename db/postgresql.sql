@@ -24,6 +24,14 @@ CREATE EXTENSION IF NOT EXISTS citext;
 -- pg_trgm (trusted too) indexes the request list's substring search.
 CREATE EXTENSION IF NOT EXISTS pg_trgm;
 
+-- The last request number handed out (one row): new numbers stay above it, so a number is
+-- never handed out twice, even after its rows are gone.
+CREATE TABLE REQUEST_NUMBERS (
+  ID INTEGER NOT NULL PRIMARY KEY,
+  LAST_ISSUED INTEGER NOT NULL
+);
+INSERT INTO REQUEST_NUMBERS (ID, LAST_ISSUED) VALUES (1, 0);
+
 -- Active service requests. The front end inserts the row (status 0) with its own Q_ID.
 -- Every column here must also exist in QUESTIONHISTORY: archiving copies the row by name.
 CREATE TABLE QUESTIONS (

@@ -17,12 +17,23 @@ namespace heliq {
 namespace {
 
 // A number is free only when nothing refers to it: operations on a number nobody registered
-// (a close, a publication) leave log rows and previews that a new request must not inherit. Each
-// maximum reads one end of an index.
+// (a close, a publication) leave log rows and previews that a new request must not inherit, and a
+// number once handed out is never handed out again. Each maximum reads one end of an index.
 constexpr std::string_view kNextQuestionId =
     "SELECT COALESCE(MAX(M), 0) FROM (SELECT MAX(Q_ID) AS M FROM QUESTIONS UNION ALL "
     "SELECT MAX(Q_ID) FROM QUESTIONHISTORY UNION ALL SELECT MAX(Q_ID) FROM TRANSACTIONS UNION ALL "
-    "SELECT MAX(Q_ID) FROM REMINDER UNION ALL SELECT MAX(Q_ID) FROM PREVIEW) IDS";
+    "SELECT MAX(Q_ID) FROM REMINDER UNION ALL SELECT MAX(Q_ID) FROM PREVIEW UNION ALL "
+    "SELECT LAST_ISSUED FROM REQUEST_NUMBERS WHERE ID = 1) IDS";
+// Taken first in every creation: on PostgreSQL the row lock queues concurrent creations until the
+// one before commits, so the maximum read next already holds its number (READ COMMITTED reads a
+// new snapshot per statement); SQLite's single writer queues them anyway.
+constexpr std::string_view kLockRequestNumbers =
+    "UPDATE REQUEST_NUMBERS SET LAST_ISSUED = LAST_ISSUED WHERE ID = 1";
+// A database whose row was removed gets it back (at 0: the maximum above still holds).
+constexpr std::string_view kRestoreRequestNumbers =
+    "INSERT INTO REQUEST_NUMBERS (ID, LAST_ISSUED) VALUES (1, 0) ON CONFLICT (ID) DO NOTHING";
+constexpr std::string_view kRecordIssuedNumber =
+    "UPDATE REQUEST_NUMBERS SET LAST_ISSUED = ? WHERE ID = 1";
 constexpr std::string_view kSelectActive = "SELECT * FROM QUESTIONS WHERE Q_ID = ?";
 constexpr std::string_view kSelectArchived = "SELECT * FROM QUESTIONHISTORY WHERE Q_ID = ?";
 constexpr std::string_view kSelectReminder =
@@ -34,9 +45,6 @@ constexpr std::string_view kSelectProspectRequests =
     "SELECT Q_ID, Q_STATUS, Q_DESC, 0 AS ARCHIVED FROM QUESTIONS WHERE EMAILID = ? UNION ALL "
     "SELECT Q_ID, Q_STATUS, Q_DESC, 1 AS ARCHIVED FROM QUESTIONHISTORY WHERE EMAILID = ? "
     "ORDER BY 1";
-
-// Concurrent creations on PostgreSQL may pick the same id; the loser tries again.
-constexpr int kCreateAttempts = 8;
 
 std::string Upper(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -166,24 +174,23 @@ int32_t CreateUnregisteredRequest(const Dictionary& fields) {
     values.push_back(CheckedValue(*field, value));
   }
   const std::string insert = "INSERT INTO QUESTIONS (" + columns + ") VALUES (" + marks + ")";
-  for (int attempt = 1;; ++attempt) {
-    try {
-      return RunUnitOfWork([&] {
-        auto connection = GetHeliqConnection();
-        const int64_t highest = connection->QueryValue(kNextQuestionId).ToLongLong();
-        if (highest >= INT32_MAX) {
-          throw ComError(err::kOverflow, "Requests", "no request number is left");
-        }
-        const int32_t id = PastStoredFolders(static_cast<int32_t>(highest) + 1);
-        Params params{Variant(id)};
-        params.insert(params.end(), values.begin(), values.end());
-        connection->Execute(insert, params);
-        return id;
-      });
-    } catch (const ComError& e) {
-      if (e.number() != err::kDbConstraint || attempt == kCreateAttempts) throw;
+  return RunUnitOfWork([&] {
+    auto connection = GetHeliqConnection();
+    if (connection->Execute(kLockRequestNumbers) == 0) {
+      connection->Execute(kRestoreRequestNumbers);
+      connection->Execute(kLockRequestNumbers);
     }
-  }
+    const int64_t highest = connection->QueryValue(kNextQuestionId).ToLongLong();
+    if (highest >= INT32_MAX) {
+      throw ComError(err::kOverflow, "Requests", "no request number is left");
+    }
+    const int32_t id = PastStoredFolders(static_cast<int32_t>(highest) + 1);
+    connection->Execute(kRecordIssuedNumber, {Variant(id)});
+    Params params{Variant(id)};
+    params.insert(params.end(), values.begin(), values.end());
+    connection->Execute(insert, params);
+    return id;
+  });
 }
 
 namespace {

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/com_error.h"
 #include "portal/filehandling/file_store.h"
@@ -43,6 +46,40 @@ TEST_P(RequestStoreTest, NumbersReferencedAnywhereAreNeverHandedOut) {
   std::filesystem::create_directories(RequestFolder(11));
   EXPECT_EQ(Create(), 12);
   EXPECT_EQ(Value("select count(*) from TRANSACTIONS where Q_ID = 12").ToLong(), 0);
+}
+
+// Many hosts create rows at once: every creation succeeds with a number of its own, and a number
+// whose row is gone is not handed out again.
+TEST_P(RequestStoreTest, ConcurrentCreationsEachGetANumberOfTheirOwn) {
+  constexpr int kThreads = 8;
+  constexpr int kEach = 15;
+  std::vector<std::vector<int32_t>> ids(kThreads);
+  std::vector<std::string> failures(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      try {
+        for (int i = 0; i < kEach; ++i) ids[t].push_back(Create());
+      } catch (const ComError& e) {
+        failures[t] = e.description();
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  std::set<int32_t> distinct;
+  for (int t = 0; t < kThreads; ++t) {
+    EXPECT_EQ(failures[t], "") << "thread " << t;
+    distinct.insert(ids[t].begin(), ids[t].end());
+  }
+  EXPECT_EQ(distinct.size(), size_t{kThreads * kEach});
+  EXPECT_EQ(Value("select count(*) from QUESTIONS").ToLong(), kThreads * kEach);
+
+  Exec("delete from QUESTIONS");
+  EXPECT_EQ(Create(), kThreads * kEach + 1);
+  Exec("delete from REQUEST_NUMBERS");
+  Exec("delete from QUESTIONS");
+  EXPECT_EQ(Create(), 1) << "without its row the table is restored";
+  EXPECT_EQ(Value("select LAST_ISSUED from REQUEST_NUMBERS").ToLong(), 1);
 }
 
 // Each value must fit its column; a misfit is refused naming the field, and nothing is written.
