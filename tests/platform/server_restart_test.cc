@@ -1,8 +1,6 @@
 // The PostgreSQL pool across a server restart, on a throwaway cluster of the test's own: calls
 // fail cleanly while the server is down and succeed again afterwards in the same process.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,6 +17,7 @@
 #include "platform/configuration.h"
 #include "platform/connection.h"
 #include "platform/object_context.h"
+#include "tests/support/raw_http.h"
 
 namespace heliq {
 namespace {
@@ -29,19 +28,6 @@ using std::chrono::milliseconds;
 const fs::path kClusterScript = fs::path(HELIQ_SOURCE_DIR) / "scripts" / "pg-test-cluster.sh";
 constexpr std::string_view kInsert = "insert into RESTART_PROBE (ID) values (?)";
 
-// A free loopback port (the kernel picks it).
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
 class ServerRestartTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -49,7 +35,7 @@ class ServerRestartTest : public ::testing::Test {
     if (pg == nullptr || *pg == '\0') GTEST_SKIP() << "HELIQ_TEST_PG is not set";
     dir_ = fs::temp_directory_path() / ("heliq-restart-" + std::to_string(getpid()));
     Cluster("stop");  // a leftover of an earlier run with this pid
-    const int port = FreePort();
+    const int port = testing::FreePort();
     ASSERT_EQ(Cluster("start", " " + std::to_string(port)), 0);
     started_ = true;
     connection_ = "postgresql:host=127.0.0.1 port=" + std::to_string(port) +
