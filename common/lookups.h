@@ -45,7 +45,8 @@ struct MembershipAccount {
 
 // `account` alone when `root` is empty, else account + "," + root.
 std::string MembershipBindName(std::string_view account, std::string_view root);
-// The path of the site configuration file: $HELIQ_CONFIG when set, else
+// The path of the site configuration file: the file the settings were loaded from (wherever the
+// configuration search found it); for settings set from text, $HELIQ_CONFIG when set, else
 // <install dir>/config/heliq.toml.
 std::string SiteConfigurationPath(Configuration& configuration);
 // Reads [membership] account, password and root through `configuration`.

@@ -8,6 +8,7 @@
 
 #include "common/heliq_utilities.h"
 #include "common/operation_frame.h"
+#include "platform/configuration.h"
 #include "platform/connection.h"
 #include "platform/object_context.h"
 #include "platform/text.h"
@@ -126,6 +127,7 @@ std::string MembershipBindName(std::string_view account, std::string_view root) 
 }
 
 std::string SiteConfigurationPath(Configuration& configuration) {
+  if (std::string file = SettingsFile(); !file.empty()) return file;
   if (const char* path = std::getenv("HELIQ_CONFIG"); path != nullptr && *path != '\0') {
     return std::filesystem::absolute(path).lexically_normal().string();
   }

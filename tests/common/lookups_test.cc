@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -30,14 +32,15 @@ constexpr std::string_view kInsertParameter =
 std::string Literal(const std::string& text) { return "'" + text + "'"; }
 
 // The fixture's settings plus `sections` (TOML text).
-void UseSettingsWith(const std::string& sections) {
+std::string SettingsTextWith(const std::string& sections) {
   std::string text = "install_dir = " + Literal(GetInstallDir()) + "\n[connections]\n";
   for (const char* application : {"Heliq", "RAvuruvo", "BackOffice", "Directory"}) {
     text +=
         std::string(application) + " = " + Literal(SettingValue("connections", application)) + "\n";
   }
-  SetSettingsText(text + "[log]\nfile = ''\n" + sections);
+  return text + "[log]\nfile = ''\n" + sections;
 }
+void UseSettingsWith(const std::string& sections) { SetSettingsText(SettingsTextWith(sections)); }
 
 // A directory user that records how it was bound, and can be told to refuse.
 class FakeDirectoryUser : public MembershipUser {
@@ -177,6 +180,17 @@ TEST_P(LookupsTest, UserIsBoundWithTheConfiguredAccount) {
   UseSettingsWith("[membership]\naccount = 'svc-heliq'\npassword = 'pw-1'\nroot = 'dc=example'\n");
   ASSERT_NE(GetUserFromID("cce1"), nullptr);
   EXPECT_EQ(FakeDirectoryUser::calls().bind_user, "svc-heliq,dc=example");
+}
+
+// The directory is told the file the settings really came from, wherever the configuration
+// search found it (an installed /etc/heliq/heliq.toml, --config), not a guess under install_dir.
+TEST_P(LookupsTest, UserIsBoundWithTheFileTheSettingsCameFrom) {
+  auto fake = FakeUser();
+  const std::filesystem::path file = std::filesystem::path(GetInstallDir()) / "elsewhere.toml";
+  std::ofstream(file) << SettingsTextWith("[membership]\naccount = 'svc-heliq'\n");
+  LoadSettings(file.string());
+  ASSERT_NE(GetUserFromID("cce1"), nullptr);
+  EXPECT_EQ(FakeDirectoryUser::calls().server_info, std::filesystem::absolute(file).string());
 }
 
 TEST_P(LookupsTest, UserThatCannotBeBoundGivesNoObjectAndNoReport) {
