@@ -109,6 +109,12 @@ void ServeRawHttp(std::string_view bytes) {
   auto feed = [&](heliq::internal::RequestParser& parser, auto done) {
     beast::error_code error;
     while (!done()) {
+      // In the body Beast takes an empty buffer without complaint, so the end of the input has to
+      // be noticed here.
+      if (offset == bytes.size()) {
+        error = http::error::need_more;
+        break;
+      }
       const size_t used =
           parser.put(boost::asio::buffer(bytes.data() + offset, bytes.size() - offset), error);
       offset += used;
