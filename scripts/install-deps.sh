@@ -31,10 +31,19 @@ packages=(
   libsodium-dev
   # the Debian package and its checks
   dpkg-dev fakeroot lintian
+  # LDAP client library; slapd and its tools for the directory tests
+  libldap-dev slapd ldap-utils
+  # browser tests of the web pages (driven through playwright-core; no browser download)
+  chromium chromium-driver
   curl ca-certificates
 )
 
 missing=()
+# The web pages are built with Node.js and npm. A machine that brings its own (on PATH) keeps it;
+# Debian's packages would conflict with it.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  packages+=(nodejs npm)
+fi
 for pkg in "${packages[@]}"; do
   # "ii " = wanted and installed; anything else (absent, half-configured, removed) needs apt.
   if [[ "$(dpkg-query -W -f='${db:Status-Abbrev}' "$pkg" 2>/dev/null)" != "ii " ]]; then
