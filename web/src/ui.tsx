@@ -103,8 +103,9 @@ export function Pager({
   nextCursor: string | null | undefined;
 }) {
   const t = useT();
+  if (pager.page <= 1 && !nextCursor) return null;
   return (
-    <nav class="pager" aria-label={t('nextPage')}>
+    <nav class="pager" aria-label={`${t('previousPage')} / ${t('nextPage')}`}>
       <button type="button" disabled={pager.page <= 1} onClick={pager.previous}>
         {t('previousPage')}
       </button>

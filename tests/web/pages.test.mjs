@@ -1,0 +1,128 @@
+// The pages that the roads do not pass, the session's end, a failed call and the second
+// language: what a user typed is never lost, errors read as words, every page passes axe.
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { capture, launch, one, person, rows, signIn } from './helpers.mjs';
+
+let browser;
+before(async () => {
+  browser = await launch();
+});
+after(async () => {
+  await browser?.close();
+});
+
+test('sign-in refuses a wrong password in words and keeps the login', async () => {
+  const page = await person(browser);
+  await page.goto('/queue');
+  await page.waitForURL(/\/signin\?next=%2Fqueue$/);
+  await capture(page, 'signin');
+  await page.getByLabel('Login').fill('cce1');
+  await page.getByLabel('Password').fill('not-the-password');
+  await page.getByRole('button', { name: 'Sign in', exact: true }).click();
+  const alert = page.getByRole('alert');
+  await alert.waitFor();
+  assert.match(await alert.textContent(), /wrong login or password/i);
+  assert.doesNotMatch(await alert.textContent(), /[{}]|"number"/);
+  assert.equal(await page.getByLabel('Login').inputValue(), 'cce1');
+  await page.getByLabel('Password').fill('heliq-demo');
+  await page.getByRole('button', { name: 'Sign in', exact: true }).click();
+  await page.waitForURL(/\/queue$/);
+  await page.getByRole('button', { name: 'Sign out' }).click();
+  await page.waitForURL(/\/signin/);
+  const me = await page.request.get('/api/v1/me');
+  assert.notEqual((await me.json()).login, 'cce1');
+  await page.context().close();
+});
+
+test('a session that ends sends the user to sign-in and back, with his form as he left it', async () => {
+  const page = await person(browser);
+  await signIn(page, 'cust2');
+  await page.goto('/new');
+  await page.getByLabel('Short description').fill('Scanner skips pages');
+  await page.getByLabel('Text').fill('Every second page is missing from the scans.');
+  await page.getByLabel('Product category').selectOption('1');
+  await page.getByLabel('Category', { exact: true }).selectOption('2');
+  const before = one('SELECT COUNT(*) AS n FROM QUESTIONS').n;
+  rows("UPDATE SESSIONS SET IDLE_EXPIRES = 0 WHERE LOGIN = 'cust2'");
+  await page.getByRole('button', { name: 'File the request' }).click();
+  await page.waitForURL(/\/signin\?next=%2Fnew$/);
+  await page.getByText('Your session has ended').waitFor();
+  await capture(page, 'signin-session-ended');
+  assert.equal(one('SELECT COUNT(*) AS n FROM QUESTIONS').n, before);
+  await page.getByLabel('Password').fill('heliq-demo');
+  await page.getByRole('button', { name: 'Sign in', exact: true }).click();
+  await page.waitForURL(/\/new$/);
+  assert.equal(await page.getByLabel('Short description').inputValue(), 'Scanner skips pages');
+  assert.equal(await page.getByLabel('Text').inputValue(), 'Every second page is missing from the scans.');
+  assert.equal(await page.getByLabel('Category', { exact: true }).inputValue(), '2');
+  await page.context().close();
+});
+
+test('a failed registration shows the reason in words, keeps the form and files exactly one request', async () => {
+  const page = await person(browser);
+  await signIn(page, 'cust2');
+  await page.goto('/new');
+  const description = 'Fax line is dead';
+  await page.getByLabel('Short description').fill(description);
+  await page.getByLabel('Text').fill('No dial tone on the fax line since the storm.');
+  await page.getByLabel('Product category').selectOption('1');
+  await page.getByLabel('Category', { exact: true }).selectOption('1');
+  // The host's answer when a call outlives its deadline, for the registration only.
+  await page.route('**/api/v1/HlqServiceRequestMTS.Question/RegisterQuestion', (route) =>
+    route.fulfill({
+      status: 503,
+      contentType: 'application/json',
+      body: JSON.stringify({
+        error: {
+          number: 1103,
+          source: 'Host',
+          description: '\r\nMETHOD: HlqServiceRequestMTS.Question.RegisterQuestion caught: the call ran past its deadline and was rolled back',
+        },
+      }),
+    }),
+  );
+  await page.getByRole('button', { name: 'File the request' }).click();
+  const alert = page.getByRole('alert');
+  await alert.waitFor();
+  assert.equal(await alert.textContent(), 'Error: the call ran past its deadline and was rolled back');
+  await capture(page, 'new-request-failed');
+  assert.equal(await page.getByLabel('Short description').inputValue(), description);
+  assert.deepEqual(
+    rows(`SELECT Q_STATUS FROM QUESTIONS WHERE Q_DESC = '${description}'`).map((r) => r.Q_STATUS),
+    [0],
+  );
+
+  await page.unroute('**/api/v1/HlqServiceRequestMTS.Question/RegisterQuestion');
+  await page.getByRole('button', { name: 'File the request' }).click();
+  await page.waitForURL(/\/requests\/\d+$/);
+  assert.deepEqual(
+    rows(`SELECT Q_STATUS, Q_ORIGINATOR FROM QUESTIONS WHERE Q_DESC = '${description}'`),
+    [{ Q_STATUS: 5, Q_ORIGINATOR: 'cust2' }],
+  );
+  await page.goto('/new');
+  assert.equal(await page.getByLabel('Short description').inputValue(), '');
+  await page.context().close();
+});
+
+test("the supervisor's overview, read only", async () => {
+  const page = await person(browser);
+  await signIn(page, 'super1');
+  assert.equal(new URL(page.url()).pathname, '/supervise');
+  await page.getByRole('heading', { name: 'Requests by status' }).waitFor();
+  await page.getByRole('table', { name: 'Engineers of the centre' }).getByText('Emily Carter').waitFor();
+  await page.getByRole('heading', { name: 'Overdue requests' }).waitFor();
+  assert.equal(await page.getByRole('button', { name: /Assign|Close|Cancel|Take in hand/ }).count(), 0);
+  await capture(page, 'supervise');
+  await page.context().close();
+});
+
+test('a German-speaking engineer reads the pages in German', async () => {
+  const page = await person(browser);
+  await signIn(page, 'cce2');
+  await page.getByRole('heading', { name: 'Meine Warteschlange' }).waitFor();
+  assert.equal(await page.getAttribute('html', 'lang'), 'de');
+  await page.getByRole('button', { name: 'Abmelden' }).waitFor();
+  await capture(page, 'queue-german');
+  await page.context().close();
+});
