@@ -105,13 +105,21 @@ test('a failed registration shows the reason in words, keeps the form and files 
   await page.context().close();
 });
 
-test("the supervisor's overview, read only", async () => {
+test("the supervisor's overview, read only, with the overdue request that was never escalated", async () => {
+  // The request the failed-registration test filed, its timer started long ago.
+  const { Q_ID: id } = one("SELECT Q_ID FROM QUESTIONS WHERE Q_DESC = 'Fax line is dead'");
+  rows(`UPDATE REMINDER SET T1_DATE = '2020-01-06 09:00:00' WHERE Q_ID = ${id}`);
   const page = await person(browser);
   await signIn(page, 'super1');
   assert.equal(new URL(page.url()).pathname, '/supervise');
-  await page.getByRole('heading', { name: 'Requests by status' }).waitFor();
+  await page.getByRole('table', { name: 'Requests by status' }).getByText('Waiting for dispatch').waitFor();
   await page.getByRole('table', { name: 'Engineers of the centre' }).getByText('Emily Carter').waitFor();
-  await page.getByRole('heading', { name: 'Overdue requests' }).waitFor();
+  const overdue = page.getByRole('table', { name: 'Overdue requests' }).getByRole('row').filter({
+    has: page.getByRole('link', { name: String(id), exact: true }),
+  });
+  await overdue.getByText('Overdue').waitFor();
+  await overdue.getByText('never').waitFor();
+  assert.equal(await page.getByRole('alert').count(), 0);
   assert.equal(await page.getByRole('button', { name: /Assign|Close|Cancel|Take in hand/ }).count(), 0);
   await capture(page, 'supervise');
   await page.context().close();

@@ -82,8 +82,12 @@ export function RequestPage({ me, id }: { me: Me; id: number }) {
         <dd>{request.D_DIRECT_TO || t('unassigned')}</dd>
         <dt>{t('centre')}</dt>
         <dd>{request.CENTER === 2 ? t('supportCentre') : t('callCentre')}</dd>
-        <dt>{t('deadline')}</dt>
-        <dd>{formatDate(request.DEADLINE)}</dd>
+        {request.DEADLINE && (
+          <>
+            <dt>{t('deadline')}</dt>
+            <dd>{formatDate(request.DEADLINE)}</dd>
+          </>
+        )}
       </dl>
       <h2>{t('text')}</h2>
       <p class="text card">{request.Q_TEXT}</p>
