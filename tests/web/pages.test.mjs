@@ -112,7 +112,7 @@ test("the supervisor's overview, read only, with the overdue request that was ne
   const page = await person(browser);
   await signIn(page, 'super1');
   assert.equal(new URL(page.url()).pathname, '/supervise');
-  await page.getByRole('table', { name: 'Requests by status' }).getByText('Waiting for dispatch').waitFor();
+  await page.getByRole('table', { name: 'Requests by status' }).getByText('Registered', { exact: true }).waitFor();
   await page.getByRole('table', { name: 'Engineers of the centre' }).getByText('Emily Carter').waitFor();
   const overdue = page.getByRole('table', { name: 'Overdue requests' }).getByRole('row').filter({
     has: page.getByRole('link', { name: String(id), exact: true }),

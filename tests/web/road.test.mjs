@@ -47,7 +47,7 @@ test('a request from filing to the archive, by customer, dispatcher and engineer
   await customer.getByRole('button', { name: 'File the request' }).click();
   await customer.waitForURL(/\/requests\/\d+$/);
   const id = requestIdOf(customer);
-  await customer.locator('.facts .status').filter({ hasText: 'Waiting for dispatch' }).waitFor();
+  await customer.locator('.facts .status').filter({ hasText: 'Registered' }).waitFor();
   await customer.getByRole('link', { name: attachment.name }).waitFor();
   let row = one(`SELECT Q_STATUS, Q_ORIGINATOR, Q_PRODUCTCAT, Q_CATEGORY FROM QUESTIONS WHERE Q_ID = ${id}`);
   assert.deepEqual(row, { Q_STATUS: 5, Q_ORIGINATOR: 'cust1', Q_PRODUCTCAT: 1, Q_CATEGORY: 1 });
@@ -92,7 +92,7 @@ test('a request from filing to the archive, by customer, dispatcher and engineer
   assert.deepEqual(row, { Q_STATUS: 35, TOTALTIMESPENT: 5 });
 
   // The customer reads the question and answers it.
-  await expectStatus(customer, 'Waiting for you');
+  await expectStatus(customer, 'Waiting for customer');
   await customer.getByText('Which tray do you print from?').waitFor();
   await customer.getByLabel('Your answer').fill('From tray 2, the one for letterheads.');
   await capture(customer, 'request-customer-asked');

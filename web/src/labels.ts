@@ -108,15 +108,8 @@ export const L = {
 
 export type LabelKey = keyof typeof L;
 
-// Front-end statuses (QUESTIONS.Q_STATUS) and the codes of the transaction log (T_STATUS), which
-// also holds actions that leave the status as it is (10 text added, 45 and 50 resumed).
-export function statusLabel(status: number): string {
-  return `HQLBL${7000 + status}`;
-}
-
+// The actions of the transaction log (T_STATUS): besides the statuses a request goes through, it
+// holds actions that leave the status as it is (10 text added, 45 and 50 resumed).
 export function logLabel(code: number): string {
   return `HQLBL${7200 + code}`;
 }
-
-export const kStatuses = [5, 15, 25, 30, 35, 40, 150, 155, 160, 165, 170, 175, 180, 185];
-export const kLogCodes = [5, 10, 15, 25, 30, 35, 40, 45, 50, 150, 155, 160, 165, 170, 175, 180, 185];

@@ -1,4 +1,5 @@
 // What the "file a request" form offers (GET /api/v1/lookups), fetched once per page load.
+import { createContext } from 'preact';
 import { call } from './api';
 
 export interface Choice {
@@ -13,6 +14,14 @@ export interface Lookups {
   products: Choice[];
   priorities: Choice[];
   statuses: Choice[];
+}
+
+// The status names (I18NTEXT codes) by status number, empty until the lookups arrived.
+export type StatusNames = Map<number, string>;
+export const StatusContext = createContext<StatusNames>(new Map());
+
+export function statusNames(found: Lookups): StatusNames {
+  return new Map(found.statuses.map((status) => [status.id, status.label]));
 }
 
 let cached: Promise<Lookups> | null = null;

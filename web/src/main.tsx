@@ -15,6 +15,7 @@ import { DispatchPage } from './pages/dispatch';
 import { SupervisePage } from './pages/supervise';
 import { FaqPage } from './pages/faq';
 import { homeOf, isStaff, hasRole } from './roles';
+import { lookups, StatusContext, statusNames, type StatusNames } from './lookups';
 import './style.css';
 
 function localeOfBrowser(): number {
@@ -89,6 +90,7 @@ function App() {
   const path = useLocation();
   const [me, setMe] = useState<Me | null | undefined>(undefined);
   const [texts, setTexts] = useState<Texts>({});
+  const [statuses, setStatuses] = useState<StatusNames>(new Map());
   const [failure, setFailure] = useState<unknown>(null);
   const [expired, setExpired] = useState(false);
 
@@ -120,6 +122,10 @@ function App() {
   }, [me, path]);
 
   useEffect(() => {
+    if (me) lookups().then((found) => setStatuses(statusNames(found)), () => undefined);
+  }, [me]);
+
+  useEffect(() => {
     document.documentElement.lang = me?.locale === 1031 ? 'de' : 'en';
   }, [me]);
 
@@ -148,13 +154,15 @@ function App() {
 
   return (
     <TextsContext.Provider value={texts}>
-      <div onClick={onLinkClick}>
-        <SkipLink />
-        {me && <Menu me={me} onSignOut={leave} />}
-        <main id="main" tabIndex={-1}>
-          {body}
-        </main>
-      </div>
+      <StatusContext.Provider value={statuses}>
+        <div onClick={onLinkClick}>
+          <SkipLink />
+          {me && <Menu me={me} onSignOut={leave} />}
+          <main id="main" tabIndex={-1}>
+            {body}
+          </main>
+        </div>
+      </StatusContext.Provider>
     </TextsContext.Provider>
   );
 }

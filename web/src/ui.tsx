@@ -1,8 +1,8 @@
 // Pieces every page uses: the result line of an action, the keyset pager, status text, dates.
 import type { ComponentChildren } from 'preact';
-import { useEffect, useState } from 'preact/hooks';
+import { useContext, useEffect, useState } from 'preact/hooks';
 import { ApiError } from './api';
-import { statusLabel } from './labels';
+import { StatusContext } from './lookups';
 import { useT } from './i18n';
 
 // The words of a failure: the error's description; a cut connection has none and says so.
@@ -65,9 +65,16 @@ export function ActionResult({ state }: { state: ActionState }) {
   );
 }
 
-export function StatusText({ status }: { status: number }) {
+// A status in words; its number where the lookups name none.
+export function useStatusName(): (status: number) => string {
   const t = useT();
-  return <span class={`status status-${status}`}>{t.code(statusLabel(status))}</span>;
+  const names = useContext(StatusContext);
+  return (status) => t.code(names.get(status)) || String(status);
+}
+
+export function StatusText({ status }: { status: number }) {
+  const name = useStatusName();
+  return <span class={`status status-${status}`}>{name(status)}</span>;
 }
 
 // Dates travel as "YYYY-MM-DD hh:mm:ss" (the host's local time); shown without seconds.

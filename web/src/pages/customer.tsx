@@ -1,10 +1,9 @@
 // The customer's pages: file a request, and the list of his requests.
-import { useState } from 'preact/hooks';
+import { useContext, useState } from 'preact/hooks';
 import { call, operation, query, type Me } from '../api';
 import { useDraft } from '../draft';
 import { useT } from '../i18n';
-import { kStatuses, statusLabel } from '../labels';
-import { lookups } from '../lookups';
+import { lookups, StatusContext } from '../lookups';
 import { navigate } from '../router';
 import type { RequestList } from '../types';
 import { uploadFiles } from '../upload';
@@ -19,9 +18,12 @@ import {
   useAction,
   useLoad,
   usePager,
+  useStatusName,
 } from '../ui';
 
 const kCallCentre = 1;
+// Published (175), closed and cancelled requests are archived: no active list holds them.
+const kFirstArchived = 175;
 
 // Filing is three calls: the request's row (status 0), its files, its registration. The draft
 // remembers the row once made, so a retry after a failure goes on from there and never leaves
@@ -138,6 +140,8 @@ export function NewRequestPage({ me }: { me: Me }) {
 
 export function MyRequestsPage({ me }: { me: Me }) {
   const t = useT();
+  const statusName = useStatusName();
+  const names = useContext(StatusContext);
   const [status, setStatus] = useState('');
   const [search, setSearch] = useState('');
   const [q, setQ] = useState('');
@@ -167,8 +171,8 @@ export function MyRequestsPage({ me }: { me: Me }) {
           <Field id="mine-status" label={t('status')}>
             <select id="mine-status" value={status} onChange={(e) => { pager.reset(); setStatus(e.currentTarget.value); }}>
               <option value="">{t('allStatuses')}</option>
-              {kStatuses.filter((s) => s < 180).map((s) => (
-                <option value={String(s)}>{t.code(statusLabel(s))}</option>
+              {[...names.keys()].filter((s) => s > 0 && s < kFirstArchived).map((s) => (
+                <option value={String(s)}>{statusName(s)}</option>
               ))}
             </select>
           </Field>

@@ -3,15 +3,15 @@
 import { useState } from 'preact/hooks';
 import { call, query, type Me } from '../api';
 import { useT } from '../i18n';
-import { statusLabel } from '../labels';
 import { centresOf } from '../roles';
 import type { RequestList } from '../types';
-import { ErrorText, Field, formatDate, Loading, Pager, useLoad, usePager } from '../ui';
+import { ErrorText, Field, formatDate, Loading, Pager, useLoad, usePager, useStatusName } from '../ui';
 import { centreEngineers } from './dispatch';
 import { RequestTable } from './lists';
 
 export function SupervisePage({ me }: { me: Me }) {
   const t = useT();
+  const statusName = useStatusName();
   const centres = centresOf(me);
   const [centre, setCentre] = useState(centres[0]);
   const pager = usePager();
@@ -57,7 +57,7 @@ export function SupervisePage({ me }: { me: Me }) {
               <tbody>
                 {Object.entries(counts.data.counts).map(([status, count]) => (
                   <tr>
-                    <td>{t.code(statusLabel(Number(status)))}</td>
+                    <td>{statusName(Number(status))}</td>
                     <td class="number">{count}</td>
                   </tr>
                 ))}
