@@ -48,10 +48,12 @@ test('a request from filing to the archive, by customer, dispatcher and engineer
   await customer.waitForURL(/\/requests\/\d+$/);
   const id = requestIdOf(customer);
   await customer.locator('.facts .status').filter({ hasText: 'Registered' }).waitFor();
-  await customer.getByRole('link', { name: attachment.name }).waitFor();
+  const link = customer.getByRole('link', { name: attachment.name });
+  await link.waitFor();
   let row = one(`SELECT Q_STATUS, Q_ORIGINATOR, Q_PRODUCTCAT, Q_CATEGORY FROM QUESTIONS WHERE Q_ID = ${id}`);
   assert.deepEqual(row, { Q_STATUS: 5, Q_ORIGINATOR: 'cust1', Q_PRODUCTCAT: 1, Q_CATEGORY: 1 });
-  const file = await customer.request.get(`/api/v1/requests/${id}/attachments/incoming/${attachment.name}`);
+  // Registering moved the file from incoming/ into the folder of its log row; the link says where.
+  const file = await customer.request.get(await link.getAttribute('href'));
   assert.equal(file.status(), 200);
   assert.equal(await file.text(), attachment.buffer.toString());
   await capture(customer, 'request-customer-filed');

@@ -14,6 +14,8 @@ shots=${4:-$source_dir/docs/web}
 shift $(( $# < 4 ? $# : 4 ))
 
 [[ -f $dist/index.html ]] || { echo "web tests: no built pages in $dist" >&2; exit 1; }
+# A relative web_root would be read against the installation folder.
+dist=$(cd "$dist" && pwd)
 [[ -d $here/node_modules/playwright-core ]] || { echo "web tests: run npm ci in $here" >&2; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/heliq-web.XXXXXX")
@@ -31,6 +33,7 @@ awk -v dir="$work" -v port="$port" -v dist="$dist" '
   /^install_dir[[:space:]]*=/ { print "install_dir = \"" dir "\""; next }
   /^\[/ { section = $0 }
   section == "[host]" && /^port[[:space:]]*=/ { print "port = " port; print "web_root = \"" dist "\""; next }
+  section == "[host]" && /^web_root[[:space:]]*=/ { next }
   section == "[scheduler]" && /^enabled[[:space:]]*=/ { print "enabled = false"; next }
   { print }' "$source_dir/config/heliq.toml" > "$work/heliq.toml"
 
