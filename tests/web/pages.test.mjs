@@ -35,6 +35,24 @@ test('sign-in refuses a wrong password in words and keeps the login', async () =
   await page.context().close();
 });
 
+test('sign-in and the menu work from the keyboard alone', async () => {
+  const page = await person(browser);
+  await page.goto('/signin');
+  await page.getByLabel('Login').waitFor();
+  await page.keyboard.press('Tab');
+  assert.equal(await page.evaluate(() => document.activeElement?.textContent), 'Skip to the content');
+  await page.keyboard.press('Tab');
+  await page.keyboard.type('cust1');
+  await page.keyboard.press('Tab');
+  await page.keyboard.type('heliq-demo');
+  await page.keyboard.press('Enter');
+  await page.waitForURL(/\/requests$/);
+  await page.getByRole('link', { name: 'FAQ' }).focus();
+  await page.keyboard.press('Enter');
+  await page.getByRole('heading', { name: 'FAQ' }).waitFor();
+  await page.context().close();
+});
+
 test('a session that ends sends the user to sign-in and back, with his form as he left it', async () => {
   const page = await person(browser);
   await signIn(page, 'cust2');

@@ -36,7 +36,6 @@ test('a request from filing to the archive, by customer, dispatcher and engineer
   // The customer files a request with a file; each person lands on his own work.
   await signIn(customer, 'cust1');
   assert.equal(new URL(customer.url()).pathname, '/requests');
-  await capture(customer, 'my-requests');
   await customer.getByRole('link', { name: 'File a request' }).click();
   await customer.getByLabel('Short description').fill('Printer jams on every page');
   await customer.getByLabel('Text').fill('The printer on the second floor jams on every page since Monday.');
@@ -57,6 +56,18 @@ test('a request from filing to the archive, by customer, dispatcher and engineer
   assert.equal(file.status(), 200);
   assert.equal(await file.text(), attachment.buffer.toString());
   await capture(customer, 'request-customer-filed');
+
+  // His list shows it with its status; the filters narrow it down.
+  await customer.getByRole('link', { name: 'My requests' }).click();
+  const listed = customer.getByRole('row').filter({ has: customer.getByRole('link', { name: String(id), exact: true }) });
+  await listed.getByText('Registered').waitFor();
+  await customer.getByLabel('Status').selectOption({ label: 'Registered' });
+  await listed.waitFor();
+  await capture(customer, 'my-requests');
+  await customer.getByLabel('Search').fill('zebra crossing');
+  await customer.getByRole('button', { name: 'Filter' }).click();
+  await customer.getByText('Nothing found.').waitFor();
+  await customer.goto(`/requests/${id}`);
 
   // The dispatcher sees it waiting and assigns it from the ranked list.
   await signIn(dispatcher, 'dispatch1');

@@ -15,6 +15,7 @@ import { DispatchPage } from './pages/dispatch';
 import { SupervisePage } from './pages/supervise';
 import { FaqPage } from './pages/faq';
 import { homeOf, isStaff, hasRole } from './roles';
+import { L } from './labels';
 import { lookups, StatusContext, statusNames, type StatusNames } from './lookups';
 import './style.css';
 
@@ -157,7 +158,13 @@ function App() {
       <StatusContext.Provider value={statuses}>
         <div onClick={onLinkClick}>
           <SkipLink />
-          {me && <Menu me={me} onSignOut={leave} />}
+          {me ? (
+            <Menu me={me} onSignOut={leave} />
+          ) : (
+            <header class="top">
+              <span class="brand">{texts[L.appName] ?? L.appName}</span>
+            </header>
+          )}
           <main id="main" tabIndex={-1}>
             {body}
           </main>
