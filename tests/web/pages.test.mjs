@@ -123,6 +123,42 @@ test('a failed registration shows the reason in words, keeps the form and files 
   await page.context().close();
 });
 
+test('the dispatcher assigns several requests at once to one engineer', async () => {
+  const customer = await person(browser);
+  await signIn(customer, 'cust1');
+  // Filed through the API with the customer's own session, as the pages file them.
+  const csrf = await customer.evaluate(() => localStorage.getItem('heliq.csrf'));
+  const ids = [];
+  for (const desc of ['Bulk one: toner low', 'Bulk two: toner empty']) {
+    const fields = { CENTER: 1, Q_DESC: desc, Q_TEXT: desc, Q_PRODUCTCAT: 1, PRODUCTID: 1, Q_CATEGORY: 1 };
+    const made = await customer.request.post('/api/v1/requests', { data: fields, headers: { 'X-CSRF-Token': csrf } });
+    assert.equal(made.status(), 201);
+    const { Q_ID } = await made.json();
+    const registered = await customer.request.post('/api/v1/HlqServiceRequestMTS.Question/RegisterQuestion', {
+      data: { i_dictDetails: { Q_ID, ...fields } },
+      headers: { 'X-CSRF-Token': csrf },
+    });
+    assert.equal(registered.status(), 200);
+    ids.push(Q_ID);
+  }
+  await customer.context().close();
+
+  const page = await person(browser);
+  await signIn(page, 'dispatch1');
+  for (const id of ids) await page.getByRole('checkbox', { name: `Select request ${id}` }).check();
+  await page.getByLabel('Engineer', { exact: true }).selectOption('cce3');
+  await page.getByRole('button', { name: 'Assign the selected requests' }).click();
+  await page.getByRole('status').filter({ hasText: `Done: Assign the selected requests ${ids.join(', ')}` }).waitFor();
+  for (const id of ids) {
+    await page.getByRole('link', { name: String(id), exact: true }).waitFor({ state: 'detached' });
+  }
+  assert.deepEqual(
+    rows(`SELECT Q_STATUS, D_DIRECT_TO FROM QUESTIONS WHERE Q_ID IN (${ids.join(',')}) ORDER BY Q_ID`),
+    [{ Q_STATUS: 15, D_DIRECT_TO: 'cce3' }, { Q_STATUS: 15, D_DIRECT_TO: 'cce3' }],
+  );
+  await page.context().close();
+});
+
 test("the supervisor's overview, read only, with the overdue request that was never escalated", async () => {
   // The request the failed-registration test filed, its timer started long ago.
   const { Q_ID: id } = one("SELECT Q_ID FROM QUESTIONS WHERE Q_DESC = 'Fax line is dead'");
