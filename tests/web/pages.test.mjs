@@ -2,7 +2,7 @@
 // language: what a user typed is never lost, errors read as words, every page passes axe.
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { capture, launch, one, person, rows, signIn } from './helpers.mjs';
+import { capture, fileRequest, launch, one, person, rows, signIn } from './helpers.mjs';
 
 let browser;
 before(async () => {
@@ -126,21 +126,10 @@ test('a failed registration shows the reason in words, keeps the form and files 
 test('the dispatcher assigns several requests at once to one engineer', async () => {
   const customer = await person(browser);
   await signIn(customer, 'cust1');
-  // Filed through the API with the customer's own session, as the pages file them.
-  const csrf = await customer.evaluate(() => localStorage.getItem('heliq.csrf'));
-  const ids = [];
-  for (const desc of ['Bulk one: toner low', 'Bulk two: toner empty']) {
-    const fields = { CENTER: 1, Q_DESC: desc, Q_TEXT: desc, Q_PRODUCTCAT: 1, PRODUCTID: 1, Q_CATEGORY: 1 };
-    const made = await customer.request.post('/api/v1/requests', { data: fields, headers: { 'X-CSRF-Token': csrf } });
-    assert.equal(made.status(), 201);
-    const { Q_ID } = await made.json();
-    const registered = await customer.request.post('/api/v1/HlqServiceRequestMTS.Question/RegisterQuestion', {
-      data: { i_dictDetails: { Q_ID, ...fields } },
-      headers: { 'X-CSRF-Token': csrf },
-    });
-    assert.equal(registered.status(), 200);
-    ids.push(Q_ID);
-  }
+  const ids = [
+    await fileRequest(customer, 'Bulk one: toner low'),
+    await fileRequest(customer, 'Bulk two: toner empty'),
+  ];
   await customer.context().close();
 
   const page = await person(browser);
@@ -155,6 +144,26 @@ test('the dispatcher assigns several requests at once to one engineer', async ()
   assert.deepEqual(
     rows(`SELECT Q_STATUS, D_DIRECT_TO FROM QUESTIONS WHERE Q_ID IN (${ids.join(',')}) ORDER BY Q_ID`),
     [{ Q_STATUS: 15, D_DIRECT_TO: 'cce3' }, { Q_STATUS: 15, D_DIRECT_TO: 'cce3' }],
+  );
+  await page.context().close();
+});
+
+test('a customer cancels his request: it is archived as cancelled and offers no more actions', async () => {
+  const page = await person(browser);
+  await signIn(page, 'cust1');
+  const id = await fileRequest(page, 'Wrong printer, never mind');
+  await page.goto(`/requests/${id}`);
+  await page.getByLabel('Text').fill('Found the cable was loose.');
+  await page.getByRole('button', { name: 'Cancel the request' }).click();
+  await page.getByRole('status').filter({ hasText: 'Done: Cancel the request' }).waitFor();
+  await page.locator('.facts').getByText('Archived').waitFor();
+  await page.locator('.facts .status').filter({ hasText: 'Cancelled' }).waitFor();
+  assert.equal(await page.getByRole('button', { name: /Add text|Cancel the request/ }).count(), 0);
+  assert.deepEqual(rows(`SELECT Q_ID FROM QUESTIONS WHERE Q_ID = ${id}`), []);
+  assert.equal(one(`SELECT Q_STATUS FROM QUESTIONHISTORY WHERE Q_ID = ${id}`).Q_STATUS, 185);
+  assert.equal(
+    one(`SELECT USERCOMMENT FROM TRANSACTIONS WHERE Q_ID = ${id} AND T_STATUS = '185'`).USERCOMMENT,
+    'Found the cable was loose.',
   );
   await page.context().close();
 });
