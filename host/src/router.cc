@@ -588,7 +588,7 @@ HttpResponse Router::Route(const HttpRequest& request) {
       const std::optional<std::filesystem::path> found = RequestFile(id, relative);
       std::ifstream in;
       if (found) in.open(*found, std::ios::binary);
-      if (!in) {
+      if (!found || !in) {
         throw ComError(
             err::kResourceNotFound, "Attachments",
             "request " + std::to_string(id) + " has no attachment " + QuoteCallerText(relative));
