@@ -294,6 +294,33 @@ TEST_P(WebRoutesTest, TheOriginatorUploadsAndReadsBackWhileOthersFindNothingAndW
   EXPECT_FALSE(fs::exists(RequestFolder(99999)));
 }
 
+TEST_P(WebRoutesTest, TheNextActionTakesTheUploadedFilesIntoItsFolder) {
+  const int32_t mine = FileRequest("cust1", 1, 0);
+  const std::string cust1 = SignIn("cust1");
+  auto stored = Put(Attachment(mine, "photo.png"), "png-bytes", cust1);
+  ASSERT_TRUE(stored);
+  ASSERT_EQ(stored->status, 201) << stored->body;
+  auto registered = Post("/api/v1/HlqServiceRequestMTS.Question/RegisterQuestion",
+                         json{{"i_dictDetails",
+                               {{"Q_ID", mine},
+                                {"T_NAME", "cust1"},
+                                {"T_COMMENT", "new"},
+                                {"USERCOMMENT", ""},
+                                {"CENTER", 1}}}}
+                             .dump(),
+                         cust1);
+  ASSERT_TRUE(registered);
+  ASSERT_EQ(registered->status, 200) << registered->body;
+  const int32_t action =
+      Value("select max(T_ID) from TRANSACTIONS where Q_ID = ?", {Variant(mine)}).ToLong();
+  const std::string moved = "T" + std::to_string(action) + "/photo.png";
+  EXPECT_EQ(FilesOf(mine), (std::vector<std::string>{moved, "transactions.log"}));
+  auto read = Get(Attachment(mine, moved), cust1);
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->status, 200);
+  EXPECT_EQ(read->body, "png-bytes");
+}
+
 TEST_P(WebRoutesTest, BadNamesAndOversizeBodiesAreRefusedWithNothingLeftBehind) {
   const int32_t mine = FileRequest("cust1");
   const std::string cust1 = SignIn("cust1");
