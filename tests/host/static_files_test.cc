@@ -9,7 +9,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "host/static_files.h"
 #include "platform/com_error.h"
+#include "tests/people/settings.h"
 #include "tests/support/http_host.h"
 #include "tests/support/raw_http.h"
 
@@ -168,6 +170,28 @@ TEST_P(StaticFilesTest, AMissingWebRootLeavesTheApiServedAndPagesAt404) {
   auto me = Get("/api/v1/me", kToken);
   ASSERT_TRUE(me);
   EXPECT_EQ(me->status, 200) << me->body;
+}
+
+TEST_P(StaticFilesTest, TheWebRootAndUploadLimitComeFromTheHostSettings) {
+  testing::UseSettingsWith("[host]\nweb_root = 'site\\pages'\nmax_upload_bytes = 5\n");
+  EXPECT_EQ(WebRootFromSettings(), install_dir() / "site" / "pages");
+  const HttpServerOptions options = OptionsFromSettings();
+  EXPECT_EQ(options.web_root, install_dir() / "site" / "pages");
+  EXPECT_EQ(options.max_upload_bytes, 5u);
+  testing::UseSettingsWith("[host]\nweb_root = '/srv/heliq'\n");
+  EXPECT_EQ(WebRootFromSettings(), fs::path("/srv/heliq"));
+  // Unset: share/heliq/web beside the program's folder.
+  testing::UseSettingsWith("");
+  const fs::path fallback = WebRootFromSettings();
+  EXPECT_TRUE(fallback.generic_string().ends_with("/share/heliq/web")) << fallback;
+  testing::UseSettingsWith("[host]\nmax_upload_bytes = 'ten'\n");
+  try {
+    OptionsFromSettings();
+    ADD_FAILURE() << "a bad max_upload_bytes was taken";
+  } catch (const ComError& e) {
+    EXPECT_EQ(e.number(), err::kTypeMismatch);
+    EXPECT_NE(e.description().find("max_upload_bytes"), std::string::npos) << e.description();
+  }
 }
 
 INSTANTIATE_DATABASE_TEST_SUITE(StaticFilesTest);
