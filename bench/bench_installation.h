@@ -6,9 +6,12 @@
 
 #include <benchmark/benchmark.h>
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "platform/database.h"
 
@@ -29,6 +32,31 @@ class Installation {
  private:
   std::filesystem::path dir_;
   std::string connection_string_;
+};
+
+// A port of the loopback address that was free a moment ago (a program binds it right after).
+int FreePort();
+
+// Writes <installation dir>/heliqd.toml: the installation's connections, its log file, [host]
+// on 127.0.0.1:`port`, then `extra` (TOML text); returns its path.
+std::filesystem::path WriteHostConfig(const Installation& installation, int port,
+                                      std::string_view extra);
+
+// The host program `program` started with --config `config` (its output appended to `output`),
+// stopped with SIGTERM and waited for when destroyed.
+class HostProcess {
+ public:
+  HostProcess(const char* program, const std::filesystem::path& config,
+              const std::filesystem::path& output);
+  ~HostProcess();
+  HostProcess(const HostProcess&) = delete;
+  HostProcess& operator=(const HostProcess&) = delete;
+  pid_t pid() const { return pid_; }
+  // Polls /healthz for up to 10 s; true once it answers.
+  bool WaitUntilServing(int port) const;
+
+ private:
+  pid_t pid_ = -1;
 };
 
 // Prints the console report, then "<name> / <baseline> = ratio" for every pair given.

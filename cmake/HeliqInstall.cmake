@@ -2,7 +2,7 @@
 #
 # Layout under the prefix: bin/heliq, bin/heliqd, bin/HeliqAdminUtility (with Qt), the private
 # shared libraries in lib/heliq, the database scripts in share/heliq/db, the report templates in
-# share/heliq/templates, the packaged
+# share/heliq/templates, the web front end in share/heliq/web (installed by web/), the packaged
 # configuration in share/heliq/heliq.toml (pristine copy) and /etc/heliq/heliq.toml, the systemd
 # unit in /lib/systemd/system, the documentation in share/doc/heliq. /etc and /lib/systemd are
 # absolute: the programs look for /etc/heliq/heliq.toml whatever the prefix. Stage with
@@ -22,6 +22,9 @@ file(MAKE_DIRECTORY "${PROJECT_BINARY_DIR}/share/heliq")
 file(CREATE_LINK "${PROJECT_SOURCE_DIR}/db" "${PROJECT_BINARY_DIR}/share/heliq/db" SYMBOLIC)
 file(CREATE_LINK "${PROJECT_SOURCE_DIR}/portal/report/templates"
   "${PROJECT_BINARY_DIR}/share/heliq/templates" SYMBOLIC)
+# heliqd's default web root, share/heliq/web, is the front end's build output (web/dist) here; the
+# web target installs that folder to share/heliq/web.
+file(CREATE_LINK "${PROJECT_BINARY_DIR}/web/dist" "${PROJECT_BINARY_DIR}/share/heliq/web" SYMBOLIC)
 
 # The libraries find each other beside themselves; the programs find them through
 # CMAKE_INSTALL_RPATH.

@@ -311,6 +311,28 @@ CREATE TABLE PREVIEW (
 
 CREATE INDEX PREVIEW_Q_ID ON PREVIEW (Q_ID);
 
+-- What the front end's "file a request" form offers: product categories and, under each, the
+-- request categories (the numbers dispatch rules match in PRODCAT and QUESCAT), and the names
+-- of the status codes. LABEL is an I18NTEXT label, translated by the front end.
+CREATE TABLE PRODUCTCAT (
+  PRODUCTCAT INTEGER NOT NULL PRIMARY KEY,
+  LABEL CITEXT NOT NULL,
+  SORTORDER INTEGER NOT NULL DEFAULT 0
+);
+
+CREATE TABLE QUESTIONCAT (
+  PRODUCTCAT INTEGER NOT NULL REFERENCES PRODUCTCAT (PRODUCTCAT),
+  CATEGORY INTEGER NOT NULL,
+  LABEL CITEXT NOT NULL,
+  SORTORDER INTEGER NOT NULL DEFAULT 0,
+  PRIMARY KEY (PRODUCTCAT, CATEGORY)
+);
+
+CREATE TABLE STATUSLABEL (
+  Q_STATUS INTEGER NOT NULL PRIMARY KEY,
+  LABEL CITEXT NOT NULL
+);
+
 -- Master data copied from the back office by the synchronisation runs.
 CREATE TABLE PRIORITY (
   PRIORITY INTEGER NOT NULL PRIMARY KEY,

@@ -137,12 +137,15 @@ void ServeRawHttp(std::string_view bytes) {
     heliq::HttpRequest request = heliq::internal::HeadOf(parser);
     request.peer = "127.0.0.1";
     if (error) {
-      if (auto why = heliq::internal::ReadRefusal(error, false, "head", options)) {
+      if (auto why = heliq::internal::ReadRefusal(error, false, "head", request, options)) {
         refuse(request, *why);
       }
       return;
     }
     if (auto why = heliq::internal::CheckHead(request, options)) return refuse(request, *why);
+    if (auto why = heliq::internal::LimitBody(parser, request, options)) {
+      return refuse(request, *why);
+    }
     if (auto refusal = router.Admit(request)) {
       CheckHttpResponse(*refusal);
       if (!parser.is_done()) return;
@@ -150,7 +153,7 @@ void ServeRawHttp(std::string_view bytes) {
     }
     error = feed(parser, [&] { return parser.is_done(); });
     if (error) {
-      if (auto why = heliq::internal::ReadRefusal(error, false, "body", options)) {
+      if (auto why = heliq::internal::ReadRefusal(error, false, "body", request, options)) {
         refuse(request, *why);
       }
       return;

@@ -20,6 +20,7 @@
 #define HELIQ_HOST_HTTP_SERVER_H_
 
 #include <cstddef>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -52,11 +53,15 @@ struct HttpServerOptions {
   int keep_alive_timeout_ms = 30000;
   size_t max_header_count = 100;
   size_t max_header_bytes = 16 << 10;
+  // The built web front end served at / (host/static_files.h); empty or missing: pages answer 404.
+  std::filesystem::path web_root;
+  // The largest attachment one PUT may upload; a larger body is refused with 413 unread.
+  size_t max_upload_bytes = 10 << 20;
 };
 
 // The options from the [host] section of the configuration (token: HELIQ_API_TOKEN overrides
-// [host] token). A value that is not a positive whole number raises err::kTypeMismatch naming the
-// key.
+// [host] token; web_root: see WebRootFromSettings). A value that is not a positive whole number
+// raises err::kTypeMismatch naming the key.
 HttpServerOptions OptionsFromSettings();
 
 // True for 127.0.0.0/8, ::1 and "localhost".

@@ -39,6 +39,7 @@ struct RequestFilter {
   std::string text;                          // occurs in Q_DESC or Q_TEXT, without case; >= 3 chars
   std::optional<DateTime> registered_since;  // REGISTEREDDATE >= it
   std::optional<DateTime> changed_since;     // an action was logged at or after it
+  bool overdue = false;                      // DEADLINE is before now
   RequestSort sort = RequestSort::kId;
   bool descending = false;
   int32_t limit = 50;  // 1 .. kMaxRequestPage
@@ -78,8 +79,9 @@ using QueryParams = std::vector<std::pair<std::string, std::string>>;
 QueryParams ParseQueryString(std::string_view query);
 
 // Parameters: status (repeatable, or comma-separated), centre, engineer, originator, email, q
-// (text search), registered_since, changed_since (YYYY-MM-DD[ hh:mm:ss]), sort (id, deadline,
-// changed; a leading "-" for descending), limit, cursor. Unknown parameters are refused.
+// (text search), registered_since, changed_since (YYYY-MM-DD[ hh:mm:ss]), overdue (1, or 0 for
+// no filter), sort (id, deadline, changed; a leading "-" for descending), limit, cursor. Unknown
+// parameters are refused.
 RequestFilter ParseRequestFilter(const QueryParams& query);
 
 // GET /api/v1/requests: {"requests": [...], "next_cursor": text or null}.
@@ -103,6 +105,31 @@ nlohmann::ordered_json TextsJson(const QueryParams& query);
 // "FAQ_QUESTION", "FAQ_ANSWER", "FAQ_DATE", "FAQ_KEYWORDS", "FAQ_LINK"}]}; q searches title,
 // question, answer and keywords without case.
 nlohmann::ordered_json FaqJson(const QueryParams& query);
+
+// The centre number `text` of argument `name`: 1 (call centre) or 2 (support centre), else
+// err::kBadRequest.
+int32_t CentreArgument(std::string_view name, const std::string& text);
+
+// GET /api/v1/lookups: what the "file a request" form offers, {"productcats": [{"id", "label",
+// "categories": [{"id", "label"}]}], "products": [{"id", "label", "site"}], "priorities":
+// [{"id", "label"}], "statuses": [{"id", "label"}]} in their SORTORDER (priorities and statuses
+// by number). Labels of product categories, categories and statuses are I18NTEXT labels.
+// products: the installed products of the caller's business partner (a customer: from his
+// directory entry; none when he has none), all of them for staff and the API token, none for a
+// prospect.
+nlohmann::ordered_json LookupsJson(const Caller& caller);
+
+// GET /api/v1/centres/<c>/engineers: the members of the centre's engineer role (32, 36) in login
+// order with their directory names and language and their dispatch rule's counters,
+// {"centre", "engineers": [{"Login", "FirstName", "LastName", "QUEUESIZE", "EXPERIENCE",
+// "Language"}]}; the counters are null for an engineer without a rule (the largest when he has
+// several).
+nlohmann::ordered_json CentreEngineersJson(int32_t centre);
+
+// GET /api/v1/requests/counts?centre=: {"centre", "counts": {"<Q_STATUS>": n}}: the registered
+// active requests of the centre (status 0 left out) by status; statuses without requests are
+// left out.
+nlohmann::ordered_json RequestCountsJson(const QueryParams& query);
 
 }  // namespace heliq
 

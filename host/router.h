@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,11 +52,14 @@ struct HttpResponse {
   int32_t error_number = 0;  // of an error body, for the metrics; 0 otherwise
 };
 
+class StaticFiles;
+
 class Router {
  public:
   // `options` supplies the token and the argument limits; `metrics` outlives the router. Reads the
   // [session] settings (raises err::kTypeMismatch for a bad one).
   Router(const HttpServerOptions& options, CallMetrics& metrics);
+  ~Router();
 
   // Decides on a request from its head alone, before its body is read: the refusal (no API token
   // and nothing shaped like a session's credentials, say), or nullopt to read the body and Handle
@@ -84,6 +88,7 @@ class Router {
   CallLimits limits_;
   SessionSettings sessions_;
   CallMetrics& metrics_;
+  std::unique_ptr<StaticFiles> pages_;
   std::atomic<bool> stopping_{false};
 };
 

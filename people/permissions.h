@@ -45,6 +45,35 @@ struct Permission {
 
 // Every row, in the order of docs/permissions.md.
 const std::vector<Permission>& PermissionTable();
+
+// A route of the host's own (not an operation) that signed-in people may call: who may, and on
+// what. The API token and the administrator may call every route on everything.
+struct RoutePermission {
+  std::string_view method;  // "GET", "PUT"
+  std::string_view route;   // as documented: "/api/v1/centres/<c>/engineers"
+  // Role names as in Permission::roles.
+  std::string_view roles;
+  // "request": only on a request in the scope of one of those roles; "centre": only for a centre
+  // one of those roles belongs to; "" everywhere.
+  std::string_view scope;
+};
+
+// Every route row, in the order of docs/permissions.md.
+const std::vector<RoutePermission>& RoutePermissionTable();
+// The row of `method` `route` (exactly as in the table); raises err::kForbidden when none, so a
+// route without a row is closed to people.
+const RoutePermission& FindRoutePermission(std::string_view method, std::string_view route);
+
+// Whether `caller` may call the route at all, and (scope "centre") for `centre`. Raises
+// err::kForbidden when not. No-op for the API token and the administrator.
+void CheckRouteAllowed(const Caller& caller, const RoutePermission& route, int32_t centre = 0);
+
+// For a route of scope "request": raises err::kForbidden unless request `id` (active, or with
+// `archived_too` archived) is in the scope of one of the caller's roles the row lists (an
+// unknown id alike, also for the API token and the administrator, whose scope is everything).
+// One read of its own.
+void CheckRouteOnRequest(const Caller& caller, const RoutePermission& route, int32_t id,
+                         bool archived_too);
 // The row of class.operation (without regard to case), or nullptr.
 const Permission* FindPermission(std::string_view class_id, std::string_view operation);
 

@@ -17,12 +17,43 @@ FramingRefusal BadFraming(std::string description) {
   return {400, err::kBadRequest, std::move(description)};
 }
 
+// PUT /api/v1/requests/<id>/attachments/<name>: the one route whose body may be larger.
+bool IsUpload(const HttpRequest& head) {
+  constexpr std::string_view kRequests = "/api/v1/requests/";
+  constexpr std::string_view kAttachments = "/attachments/";
+  if (head.method != "PUT" || !head.path.starts_with(kRequests)) return false;
+  const size_t slash = head.path.find('/', kRequests.size());
+  return slash != std::string::npos &&
+         head.path.compare(slash, kAttachments.size(), kAttachments) == 0;
+}
+
+size_t BodyLimit(const HttpRequest& head, const HttpServerOptions& options) {
+  return IsUpload(head) ? options.max_upload_bytes : options.max_body_bytes;
+}
+
+FramingRefusal TooLarge(const HttpRequest& head, const HttpServerOptions& options) {
+  return {413, err::kPayloadTooLarge,
+          "the request body is larger than the limit of " +
+              std::to_string(BodyLimit(head, options)) + " bytes ([host] " +
+              (IsUpload(head) ? "max_upload_bytes" : "max_body_bytes") + ")"};
+}
+
 }  // namespace
 
 void LimitParser(RequestParser& parser, const HttpServerOptions& options) {
   parser.header_limit(static_cast<std::uint32_t>(
       std::min<size_t>(options.max_header_bytes, std::numeric_limits<uint32_t>::max())));
-  parser.body_limit(options.max_body_bytes);
+  // The route, and so its own limit, is known only once the head is in (LimitBody).
+  parser.body_limit(std::max(options.max_body_bytes, options.max_upload_bytes));
+}
+
+std::optional<FramingRefusal> LimitBody(RequestParser& parser, const HttpRequest& head,
+                                        const HttpServerOptions& options) {
+  const size_t limit = BodyLimit(head, options);
+  const auto length = parser.content_length();
+  if (length && *length > limit) return TooLarge(head, options);
+  parser.body_limit(limit);
+  return std::nullopt;
 }
 
 HttpRequest HeadOf(const RequestParser& parser) {
@@ -71,7 +102,8 @@ std::optional<FramingRefusal> CheckHead(const HttpRequest& head, const HttpServe
 }
 
 std::optional<FramingRefusal> ReadRefusal(boost::beast::error_code error, bool deadline_passed,
-                                          std::string_view part, const HttpServerOptions& options) {
+                                          std::string_view part, const HttpRequest& head,
+                                          const HttpServerOptions& options) {
   namespace asio_error = boost::asio::error;
   if (deadline_passed) {
     const int allowed = part == "head" ? options.head_timeout_ms : options.body_timeout_ms;
@@ -86,12 +118,7 @@ std::optional<FramingRefusal> ReadRefusal(boost::beast::error_code error, bool d
                               std::to_string(options.max_header_bytes) +
                               " bytes ([host] max_header_bytes)"};
   }
-  if (error == http::error::body_limit) {
-    return FramingRefusal{413, err::kPayloadTooLarge,
-                          "the request body is larger than the limit of " +
-                              std::to_string(options.max_body_bytes) +
-                              " bytes ([host] max_body_bytes)"};
-  }
+  if (error == http::error::body_limit) return TooLarge(head, options);
   if (error == http::error::end_of_stream || error == http::error::partial_message ||
       error == asio_error::eof || error == asio_error::connection_reset ||
       error == asio_error::operation_aborted || error == asio_error::broken_pipe) {

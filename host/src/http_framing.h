@@ -30,8 +30,13 @@ struct FramingRefusal {
   std::string description;
 };
 
-// Sets the header and body limits of a parser for the next request.
+// Sets the header limit and the largest body limit of a parser for the next request.
 void LimitParser(RequestParser& parser, const HttpServerOptions& options);
+
+// After the head: the body limit of its route (max_upload_bytes for an attachment upload,
+// max_body_bytes for the rest), or the 413 when its Content-Length is over it already.
+std::optional<FramingRefusal> LimitBody(RequestParser& parser, const HttpRequest& head,
+                                        const HttpServerOptions& options);
 
 // The method, path, query and header fields of what the parser has read so far (the peer and body
 // are the caller's to fill).
@@ -44,9 +49,11 @@ std::optional<FramingRefusal> CheckHead(const HttpRequest& head, const HttpServe
 
 // The refusal for a read of the head or body (`part`) that failed with `error`, or nullopt when
 // the client went away or the read was cancelled (then the connection just closes).
-// `deadline_passed`: the read was cancelled because its deadline passed (408).
+// `deadline_passed`: the read was cancelled because its deadline passed (408). `head`: what was
+// read of the head (it names the body limit that applied).
 std::optional<FramingRefusal> ReadRefusal(boost::beast::error_code error, bool deadline_passed,
-                                          std::string_view part, const HttpServerOptions& options);
+                                          std::string_view part, const HttpRequest& head,
+                                          const HttpServerOptions& options);
 
 }  // namespace heliq::internal
 

@@ -19,6 +19,7 @@
 #include "common/heliq_utilities.h"
 #include "host/router.h"
 #include "host/src/http_framing.h"
+#include "host/static_files.h"
 #include "platform/com_error.h"
 #include "platform/configuration.h"
 
@@ -88,6 +89,8 @@ HttpServerOptions OptionsFromSettings() {
       MillisecondsSetting("keep_alive_timeout_ms", options.keep_alive_timeout_ms);
   options.max_header_count = NumberSetting("max_header_count", options.max_header_count, false);
   options.max_header_bytes = NumberSetting("max_header_bytes", options.max_header_bytes, false);
+  options.max_upload_bytes = NumberSetting("max_upload_bytes", options.max_upload_bytes, false);
+  options.web_root = WebRootFromSettings();
   return options;
 }
 
@@ -192,6 +195,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     if (ec) return RefuseRead(ec, "head");
     keep_alive_ = message.keep_alive();
     if (auto refusal = internal::CheckHead(head_, server_.options)) return RefuseAndClose(*refusal);
+    if (auto refusal = internal::LimitBody(*parser_, head_, server_.options)) {
+      return RefuseAndClose(*refusal);
+    }
     if (auto refusal = server_.router->Admit(head_)) {
       // The body stays unread, so the connection cannot carry another request.
       return Answer(std::move(*refusal), !parser_->is_done() || !keep_alive_);
@@ -227,7 +233,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   // A read that failed: the answer that says why, or a silent close when the client went away.
   void RefuseRead(beast::error_code ec, std::string_view part) {
-    if (auto refusal = internal::ReadRefusal(ec, deadline_passed_, part, server_.options)) {
+    if (auto refusal = internal::ReadRefusal(ec, deadline_passed_, part, head_, server_.options)) {
       return RefuseAndClose(*refusal);
     }
     Close();
@@ -265,6 +271,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
     message->body() = std::move(answer.body);
     message->keep_alive(!close);
     message->prepare_payload();
+    // HEAD: the fields GET would answer, Content-Length included, without the body.
+    if (head_.method == "HEAD") {
+      const size_t length = message->body().size();
+      message->body().clear();
+      message->content_length(length);
+    }
     stream_.expires_after(Option(server_.options.body_timeout_ms));
     http::async_write(stream_, *message,
                       [self = shared_from_this(), message, close](beast::error_code ec, size_t) {

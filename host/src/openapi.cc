@@ -152,6 +152,8 @@ void AddHostPaths(Json& paths) {
           Query("q", SchemaOf(ParamKind::kText), "text in Q_DESC or Q_TEXT, 3 characters or more"),
           Query("registered_since", SchemaOf(ParamKind::kDate), "REGISTEREDDATE at or after"),
           Query("changed_since", SchemaOf(ParamKind::kDate), "an action logged at or after"),
+          Query("overdue", {{"type", "integer"}, {"enum", {0, 1}}},
+                "1: only requests whose DEADLINE has passed"),
           Query("sort",
                 {{"type", "string"},
                  {"enum", {"id", "-id", "deadline", "-deadline", "changed", "-changed"}}},
@@ -201,10 +203,79 @@ void AddHostPaths(Json& paths) {
        {{"operationId", "requests.read"},
         {"tags", {"requests"}},
         {"summary",
-         "A request (active or archived) with its reminder, transaction log and the files of "
-         "its folder in the file store."},
+         "A request (active or archived) with its back-office call (support centre), reminder, "
+         "transaction log and the files of its folder in the file store."},
         {"parameters", {IdParameter()}},
-        {"responses", Success("archived, request, reminder, transactions, attachments", object)}}}};
+        {"responses",
+         Success("archived, request, call, reminder, transactions, attachments", object)}}}};
+  const Json centre = {{"type", "integer"}, {"enum", {1, 2}}};
+  paths["/api/v1/lookups"] = {
+      {"get",
+       {{"operationId", "lookups"},
+        {"tags", {"texts"}},
+        {"summary",
+         "What the form that files a request offers: product categories with their "
+         "categories, products, priorities and statuses; labels are I18NTEXT labels."},
+        {"responses", Success("productcats, products, priorities, statuses", object)}}}};
+  paths["/api/v1/centres/{c}/engineers"] = {
+      {"get",
+       {{"operationId", "centres.engineers"},
+        {"tags", {"dispatching"}},
+        {"summary",
+         "The engineers of a centre with their names, language, queue size and experience; for "
+         "the centre's dispatchers and supervisors."},
+        {"parameters", {{{"name", "c"}, {"in", "path"}, {"required", true}, {"schema", centre}}}},
+        {"responses", Success("centre and engineers", object)}}}};
+  paths["/api/v1/requests/counts"] = {
+      {"get",
+       {{"operationId", "requests.counts"},
+        {"tags", {"requests"}},
+        {"summary",
+         "The registered active requests of a centre counted by Q_STATUS; for the centre's "
+         "dispatchers and supervisors."},
+        {"parameters", {Query("centre", centre, "1 or 2", true)}},
+        {"responses", Success("centre and counts {Q_STATUS: n}", object)}}}};
+  Json uploaded = ErrorResponses();
+  uploaded["201"] = {{"description", "stored in the request's incoming/ folder"},
+                     {"content", JsonContent({{"type", "object"},
+                                              {"properties",
+                                               {{"path", SchemaOf(ParamKind::kText)},
+                                                {"name", SchemaOf(ParamKind::kText)},
+                                                {"bytes", SchemaOf(ParamKind::kLong)}}}})}};
+  const Json binary = {
+      {"application/octet-stream", {{"schema", {{"type", "string"}, {"format", "binary"}}}}}};
+  paths["/api/v1/requests/{id}/attachments/{name}"] = {
+      {"put",
+       {{"operationId", "requests.attachments.upload"},
+        {"tags", {"requests"}},
+        {"summary",
+         "Stores the body as incoming/<name> of the request (at most [host] max_upload_bytes, "
+         "else 413); the next action of the request takes it in."},
+        {"parameters",
+         {IdParameter(),
+          {{"name", "name"},
+           {"in", "path"},
+           {"required", true},
+           {"schema", SchemaOf(ParamKind::kText)}}}},
+        {"requestBody", {{"required", true}, {"content", binary}}},
+        {"responses", uploaded}}},
+      {"get",
+       {{"operationId", "requests.attachments.read"},
+        {"tags", {"requests"}},
+        {"summary",
+         "A file of the request, by the path its attachments list names (\"incoming/x.pdf\", "
+         "\"T12/x.pdf\"; escape the \"/\" or give it as two segments)."},
+        {"parameters",
+         {IdParameter(),
+          {{"name", "name"},
+           {"in", "path"},
+           {"required", true},
+           {"schema", SchemaOf(ParamKind::kText)}}}},
+        {"responses", [&] {
+           Json responses = ErrorResponses();
+           responses["200"] = {{"description", "the file, as an attachment"}, {"content", binary}};
+           return responses;
+         }()}}}};
   paths["/api/v1/requests/{id}/transactions"] = {
       {"get",
        {{"operationId", "requests.transactions"},

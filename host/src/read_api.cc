@@ -7,11 +7,16 @@
 #include <map>
 #include <set>
 
+#include "common/directory.h"
 #include "common/files_and_texts.h"
 #include "common/heliq_utilities.h"
+#include "common/lookups.h"
 #include "host/json_convert.h"
+#include "platform/clock.h"
 #include "platform/com_error.h"
+#include "platform/log.h"
 #include "platform/object_context.h"
+#include "platform/text.h"
 #include "servicerequest/dispatch/dispatch.h"
 
 namespace heliq {
@@ -308,14 +313,19 @@ SqlQuery RequestListQuery(const RequestFilter& filter, const RequestScope& scope
   const std::string direction = filter.descending ? " DESC" : "";
   const std::string after = filter.descending ? " < " : " > ";
   std::string outer_where;
+  if (filter.overdue) {
+    outer_where = " WHERE DEADLINE < " + std::string(d.date_param);
+    params.push_back(Variant(Now()));
+  }
   if (!filter.cursor.empty()) {
     const Cursor cursor = DecodeCursor(filter);
+    outer_where += outer_where.empty() ? " WHERE " : " AND ";
     if (key.empty()) {
-      outer_where = " WHERE Q_ID" + after + "?";
+      outer_where += "Q_ID" + after + "?";
     } else {
       const std::string bound = std::string(d.date_param);
-      outer_where = " WHERE (" + key + after + bound + " OR (" + key + " = " + bound + " AND Q_ID" +
-                    after + "?))";
+      outer_where +=
+          "(" + key + after + bound + " OR (" + key + " = " + bound + " AND Q_ID" + after + "?))";
       // A null key was listed under the sentinel that stands in for it.
       const std::string_view sentinel =
           filter.sort == RequestSort::kDeadline ? kLatestText : d.earliest_text;
@@ -471,7 +481,7 @@ QueryParams ParseQueryString(std::string_view query) {
 
 RequestFilter ParseRequestFilter(const QueryParams& query) {
   CheckNames(query, {"status", "centre", "engineer", "originator", "email", "q", "registered_since",
-                     "changed_since", "sort", "limit", "cursor"});
+                     "changed_since", "overdue", "sort", "limit", "cursor"});
   RequestFilter filter;
   for (const auto& [name, value] : query) {
     if (name != "status") continue;
@@ -492,6 +502,9 @@ RequestFilter ParseRequestFilter(const QueryParams& query) {
   }
   if (auto since = Single(query, "changed_since")) {
     filter.changed_since = DateArgument("changed_since", *since);
+  }
+  if (auto overdue = Single(query, "overdue")) {
+    filter.overdue = WholeNumber("overdue", *overdue, 0, 1) == 1;
   }
   if (auto sort = Single(query, "sort")) {
     std::string_view name = *sort;
@@ -657,6 +670,139 @@ Json FaqJson(const QueryParams& query) {
           faq.push_back(std::move(entry));
         }
         return Json{{"faq", faq}};
+      },
+      true);
+}
+
+// --- Lookups, engineers and counts of a centre ---------------------------------------------
+
+namespace {
+
+constexpr std::string_view kSelectProductCats =
+    "SELECT PRODUCTCAT, LABEL FROM PRODUCTCAT ORDER BY SORTORDER, PRODUCTCAT";
+constexpr std::string_view kSelectCategories =
+    "SELECT PRODUCTCAT, CATEGORY, LABEL FROM QUESTIONCAT ORDER BY PRODUCTCAT, SORTORDER, CATEGORY";
+constexpr std::string_view kSelectAllProducts =
+    "SELECT PRODUCT, DESCRIPTION, SITE FROM PRODUCT ORDER BY PRODUCT";
+constexpr std::string_view kSelectPartnerProducts =
+    "SELECT P.PRODUCT, P.DESCRIPTION, P.SITE FROM PRODUCT P JOIN SITE S ON S.SITE = P.SITE "
+    "WHERE S.CUSTOMER = ? ORDER BY P.PRODUCT";
+constexpr std::string_view kSelectPriorities =
+    "SELECT PRIORITY, DESCRIPTION FROM PRIORITY ORDER BY PRIORITY";
+constexpr std::string_view kSelectStatuses =
+    "SELECT Q_STATUS, LABEL FROM STATUSLABEL ORDER BY Q_STATUS";
+constexpr std::string_view kSelectCallCentreCounters =
+    "SELECT LOGIN, MAX(QUEUESIZE), MAX(EXPERIENCE) FROM CCEDISRULE GROUP BY LOGIN";
+constexpr std::string_view kSelectSupportCentreCounters =
+    "SELECT LOGIN, MAX(QUEUESIZE), MAX(EXPERIENCE) FROM SCEDISRULE GROUP BY LOGIN";
+constexpr std::string_view kSelectCounts =
+    "SELECT Q_STATUS, COUNT(*) FROM QUESTIONS WHERE CENTER = ? AND Q_STATUS <> 0 "
+    "GROUP BY Q_STATUS ORDER BY Q_STATUS";
+
+Json IdLabels(const ResultSet& rows) {
+  Json out = Json::array();
+  for (const auto& row : rows.rows) {
+    out.push_back({{"id", VariantToJson(row[0])}, {"label", TextOrEmpty(row[1])}});
+  }
+  return out;
+}
+
+// The business partner of a customer, "" when the directory holds none for him.
+std::string PartnerOf(const Caller& caller) {
+  if (caller.is_prospect || caller.login.empty()) return "";
+  const std::unique_ptr<MembershipUser> user = GetUserFromID(caller.login);
+  return user ? std::string(TrimSpace(user->BusinessPartnerId())) : "";
+}
+
+}  // namespace
+
+int32_t CentreArgument(std::string_view name, const std::string& text) {
+  if (text != "1" && text != "2") {
+    throw BadArgument(name, "a centre is 1 (call centre) or 2 (support centre), got " +
+                                QuoteCallerText(text, 16));
+  }
+  return text == "1" ? kCallCentre : kSupportCentre;
+}
+
+Json LookupsJson(const Caller& caller) {
+  const bool all_products = caller.IsUnrestricted() || !caller.centres.empty();
+  const std::string partner = all_products ? "" : PartnerOf(caller);
+  return RunUnitOfWork(
+      [&] {
+        auto connection = GetHeliqConnection();
+        Json productcats = Json::array();
+        std::map<int32_t, size_t> position;
+        for (const auto& row : connection->Query(kSelectProductCats, {}).rows) {
+          position[row[0].ToLong()] = productcats.size();
+          productcats.push_back({{"id", row[0].ToLong()},
+                                 {"label", TextOrEmpty(row[1])},
+                                 {"categories", Json::array()}});
+        }
+        for (const auto& row : connection->Query(kSelectCategories, {}).rows) {
+          const auto found = position.find(row[0].ToLong());
+          if (found == position.end()) continue;
+          productcats[found->second]["categories"].push_back(
+              {{"id", row[1].ToLong()}, {"label", TextOrEmpty(row[2])}});
+        }
+        Json products = Json::array();
+        if (all_products || !partner.empty()) {
+          const ResultSet rows =
+              all_products ? connection->Query(kSelectAllProducts, {})
+                           : connection->Query(kSelectPartnerProducts, {Variant(partner)});
+          for (const auto& row : rows.rows) {
+            products.push_back({{"id", TextOrEmpty(row[0])},
+                                {"label", TextOrEmpty(row[1])},
+                                {"site", TextOrEmpty(row[2])}});
+          }
+        }
+        return Json{{"productcats", productcats},
+                    {"products", products},
+                    {"priorities", IdLabels(connection->Query(kSelectPriorities, {}))},
+                    {"statuses", IdLabels(connection->Query(kSelectStatuses, {}))}};
+      },
+      true);
+}
+
+Json CentreEngineersJson(int32_t centre) {
+  const int32_t role = centre == kCallCentre ? kCallCentreRole : kSupportCentreRole;
+  const MemberTable members =
+      BindDirectoryMembers()->ListRoleMembers(role, "givenname,sn,languageid");
+  return RunUnitOfWork(
+      [&] {
+        std::map<std::string, std::pair<Variant, Variant>> counters;
+        const ResultSet rows = GetHeliqConnection()->Query(
+            centre == kCallCentre ? kSelectCallCentreCounters : kSelectSupportCentreCounters, {});
+        for (const auto& row : rows.rows) counters[Upper(row[0].ToText())] = {row[1], row[2]};
+        Json engineers = Json::array();
+        for (int32_t i = 0; i < members.row_count(); ++i) {
+          const auto at = static_cast<size_t>(i);
+          const std::string& login = members.Value(at, "cn");
+          const auto found = counters.find(Upper(login));
+          const bool ruled = found != counters.end();
+          engineers.push_back({{"Login", login},
+                               {"FirstName", members.Value(at, "givenname")},
+                               {"LastName", members.Value(at, "sn")},
+                               {"QUEUESIZE", ruled ? VariantToJson(found->second.first) : Json()},
+                               {"EXPERIENCE", ruled ? VariantToJson(found->second.second) : Json()},
+                               {"Language", members.Value(at, "languageid")}});
+        }
+        return Json{{"centre", centre}, {"engineers", engineers}};
+      },
+      true);
+}
+
+Json RequestCountsJson(const QueryParams& query) {
+  CheckNames(query, {"centre"});
+  const auto text = Single(query, "centre");
+  if (!text) throw BadArgument("centre", "missing (?centre=1 or 2)");
+  const int32_t centre = CentreArgument("centre", *text);
+  return RunUnitOfWork(
+      [&] {
+        Json counts = Json::object();
+        for (const auto& row : GetHeliqConnection()->Query(kSelectCounts, {Variant(centre)}).rows) {
+          counts[std::to_string(row[0].ToLong())] = row[1].ToLong();
+        }
+        return Json{{"centre", centre}, {"counts", counts}};
       },
       true);
 }

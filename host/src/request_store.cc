@@ -36,6 +36,10 @@ constexpr std::string_view kRecordIssuedNumber =
     "UPDATE REQUEST_NUMBERS SET LAST_ISSUED = ? WHERE ID = 1";
 constexpr std::string_view kSelectActive = "SELECT * FROM QUESTIONS WHERE Q_ID = ?";
 constexpr std::string_view kSelectArchived = "SELECT * FROM QUESTIONHISTORY WHERE Q_ID = ?";
+constexpr std::string_view kSelectCallDetail =
+    "SELECT CONTRACT, CONTRACTDESC, WARRANTY, WARRANTYDESC, WEXPIRYDATE FROM CALLDETAIL "
+    "WHERE CALLNUMBER = ?";
+constexpr int32_t kSupportCentreNumber = 2;
 constexpr std::string_view kSelectReminder =
     "SELECT Q_ID, R_STATUS, T1_DATE, T2_DATE FROM REMINDER WHERE Q_ID = ?";
 constexpr std::string_view kSelectTransactions =
@@ -261,6 +265,29 @@ Variant IfRequestExists(int32_t question_id, F&& read) {
 
 }  // namespace
 
+// The back-office call of a support-centre request: its number, type, service order and stamp
+// from the request row, with the contract and warranty recorded when it was opened; null for
+// other requests and for one without a call.
+Variant CallOf(Connection& connection, const Dictionary& request) {
+  const Variant centre = request.Get("CENTER");
+  const Variant number = request.Get("Q_CALL");
+  if (centre.IsNull() || centre.ToLong() != kSupportCentreNumber || number.IsBlank()) {
+    return Variant::Null();
+  }
+  auto call = Dictionary::Create();
+  call->Set("CALLNUMBER", number);
+  for (const char* column : {"Q_CALLTYPE", "SERVICEORDER", "LASTTRANSTIME"}) {
+    call->Set(column, request.Get(column));
+  }
+  const ResultSet detail = connection.Query(kSelectCallDetail, {number});
+  const DictionaryPtr row = detail.rows.empty() ? nullptr : RowDictionary(detail, 0);
+  for (const char* column :
+       {"CONTRACT", "CONTRACTDESC", "WARRANTY", "WARRANTYDESC", "WEXPIRYDATE"}) {
+    call->Set(column, row ? row->Get(column) : Variant::Null());
+  }
+  return Variant(call);
+}
+
 Variant ReadRequest(int32_t question_id) {
   return RunUnitOfWork(
       [&] {
@@ -275,7 +302,9 @@ Variant ReadRequest(int32_t question_id) {
         if (request.rows.empty()) return Variant::Null();
         auto answer = Dictionary::Create();
         answer->Set("archived", Variant(archived));
-        answer->Set("request", Variant(RowDictionary(request, 0)));
+        const DictionaryPtr row = RowDictionary(request, 0);
+        answer->Set("request", Variant(row));
+        answer->Set("call", CallOf(*connection, *row));
         answer->Set("reminder", ReminderOf(*connection, id));
         answer->Set("transactions", TransactionsOf(*connection, id));
         answer->Set("attachments", AttachmentsOf(question_id));

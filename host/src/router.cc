@@ -1,20 +1,26 @@
 #include "host/router.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
 
 #include "common/heliq_utilities.h"
 #include "host/openapi.h"
 #include "host/read_api.h"
 #include "host/request_store.h"
+#include "host/static_files.h"
 #include "people/permissions.h"
 #include "people/sign_in.h"
 #include "people/web.h"
 #include "platform/com_error.h"
 #include "platform/log.h"
 #include "platform/operation_table.h"
+#include "portal/filehandling/file_store.h"
 
 namespace heliq {
 namespace {
@@ -59,6 +65,12 @@ bool MayBeAuthorized(const HttpRequest& request, const std::string& token) {
          request.Header("Cookie").find(std::string(kSessionCookieName) + "=") != std::string::npos;
 }
 
+// A page of the front end, which anybody may read.
+bool IsPageRead(const HttpRequest& request) {
+  return (request.method == "GET" || request.method == "HEAD") &&
+         StaticFiles::IsPagePath(request.path);
+}
+
 RequestCredentials CredentialsOf(const HttpRequest& request) {
   return {request.method, request.Header("Authorization"), request.Header("Cookie"),
           request.Header("X-CSRF-Token")};
@@ -98,9 +110,20 @@ std::vector<std::string_view> ApiSegments(std::string_view path) {
 std::string RouteLabel(const HttpRequest& request) {
   if (request.path == "/healthz") return "healthz";
   if (request.path == "/metrics") return "metrics";
+  if (StaticFiles::IsPagePath(request.path)) return "page";
   const auto segments = ApiSegments(request.path);
   if (segments.size() == 1 && segments[0] == "openapi.json") return "openapi";
   if (segments.empty() || segments[0].empty()) return "unknown";
+  if (segments.size() == 1 && segments[0] == "lookups") return "lookups";
+  if (segments.size() == 3 && segments[0] == "centres" && segments[2] == "engineers") {
+    return "centres.engineers";
+  }
+  if (segments[0] == "requests" && segments.size() >= 4 && segments[2] == "attachments") {
+    return request.method == "PUT" ? "requests.attachments.upload" : "requests.attachments.read";
+  }
+  if (segments.size() == 2 && segments[0] == "requests" && segments[1] == "counts") {
+    return "requests.counts";
+  }
   if (segments[0] == "requests" && request.method != "POST" && segments.size() <= 3) {
     if (segments.size() == 1) return "requests.list";
     if (segments.size() == 2) return "requests.read";
@@ -205,11 +228,12 @@ int HexValue(char c) {
   return -1;
 }
 
-std::string PercentDecode(std::string_view text) {
+// `plus_is_space`: a query's "+" is a space; in a path it is a "+".
+std::string PercentDecode(std::string_view text, bool plus_is_space = true) {
   std::string decoded;
   decoded.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '+') {
+    if (text[i] == '+' && plus_is_space) {
       decoded += ' ';
     } else if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
                HexValue(text[i + 2]) >= 0) {
@@ -220,6 +244,40 @@ std::string PercentDecode(std::string_view text) {
     }
   }
   return decoded;
+}
+
+// The routes of attachments, as the permission table names them.
+constexpr std::string_view kUploadRoute = "/api/v1/requests/<id>/attachments/<name>";
+constexpr std::string_view kDownloadRoute = "/api/v1/requests/<id>/attachments/<path>";
+
+// A route on a request the caller may not act on answers as an unknown request.
+void CheckRouteOnRequestOr404(const Caller& caller, const RoutePermission& route, int32_t id,
+                              bool archived_too) {
+  try {
+    CheckRouteOnRequest(caller, route, id, archived_too);
+  } catch (const ComError& e) {
+    if (e.number() == err::kForbidden) NoSuchRequest(id);
+    throw;
+  }
+}
+
+// filename="..." with what a quoted string cannot hold replaced, and filename* with the name
+// itself, so every browser saves the file under its name and nothing can break the header.
+std::string ContentDisposition(const std::string& name) {
+  std::string plain;
+  std::string encoded;
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (unsigned char c : name) {
+    plain += (c < 0x20 || c >= 0x7f || c == '"' || c == '\\') ? '_' : static_cast<char>(c);
+    if (std::isalnum(c) || c == '.' || c == '-' || c == '_') {
+      encoded += static_cast<char>(c);
+    } else {
+      encoded += '%';
+      encoded += kHex[c >> 4];
+      encoded += kHex[c & 15];
+    }
+  }
+  return "attachment; filename=\"" + plain + "\"; filename*=UTF-8''" + encoded;
 }
 
 }  // namespace
@@ -247,7 +305,10 @@ std::string HttpRequest::QueryParameter(std::string_view name) const {
 }
 
 Router::Router(const HttpServerOptions& options, CallMetrics& metrics)
-    : options_(options), sessions_(SessionSettingsFromConfig()), metrics_(metrics) {
+    : options_(options),
+      sessions_(SessionSettingsFromConfig()),
+      metrics_(metrics),
+      pages_(std::make_unique<StaticFiles>(options.web_root)) {
   limits_.json.max_depth = options.max_json_depth;
   limits_.json.max_text_bytes = options.max_text_bytes;
   limits_.json.max_object_keys = options.max_json_keys;
@@ -255,13 +316,15 @@ Router::Router(const HttpServerOptions& options, CallMetrics& metrics)
   limits_.deadline = std::chrono::milliseconds(options.call_timeout_ms);
 }
 
+Router::~Router() = default;
+
 std::optional<HttpResponse> Router::Admit(const HttpRequest& head) {
   HostResponse refusal;
   if (stopping_) {
     refusal =
         ErrorWithStatus(503, err::kHostStopping, "the host is shutting down; call again elsewhere");
   } else if (head.path != "/healthz" && head.path != "/api/v1/session" && !options_.token.empty() &&
-             !MayBeAuthorized(head, options_.token)) {
+             !IsPageRead(head) && !MayBeAuthorized(head, options_.token)) {
     refusal = ErrorResponse(ComError(err::kUnauthorized, "Host",
                                      "missing or wrong API token: send the header "
                                      "Authorization: Bearer <token> (the API token or a session "
@@ -326,6 +389,16 @@ HttpResponse Router::Route(const HttpRequest& request) {
       return Answer(503, {{"status", "unavailable"}, {"error", {{"number", error["number"]}}}});
     });
   }
+  if (IsPageRead(request)) {
+    std::optional<HttpResponse> page;
+    HttpResponse failed = json([&] {
+      page = pages_->Serve(request.path);
+      return HostResponse{};
+    });
+    if (page) return *std::move(page);
+    StaticFiles::AddSecurityHeaders(failed);
+    return failed;
+  }
   const auto segments = ApiSegments(request.path);
   if (segments.size() == 1 && segments[0] == "session") {
     if (method == "DELETE") {
@@ -371,6 +444,12 @@ HttpResponse Router::Route(const HttpRequest& request) {
     return HostResponse{};
   });
   if (!caller) return unauthenticated;
+  if (StaticFiles::IsPagePath(request.path)) {
+    HttpResponse refused = *only("GET");
+    refused.headers.back().second = "GET, HEAD";
+    StaticFiles::AddSecurityHeaders(refused);
+    return refused;
+  }
   if (request.path == "/metrics") {
     if (auto refused = only("GET")) return *refused;
     if (!caller->IsUnrestricted()) {
@@ -447,6 +526,85 @@ HttpResponse Router::Route(const HttpRequest& request) {
       if (segments[0] == "texts") return Answer(200, TextsJson(query));
       return Answer(200, FaqJson(query));
     });
+  }
+  if (segments.size() == 1 && segments[0] == "lookups") {
+    if (auto refused = only("GET")) return *refused;
+    return json([&] {
+      CheckRouteAllowed(*caller, FindRoutePermission("GET", "/api/v1/lookups"));
+      return Answer(200, LookupsJson(*caller));
+    });
+  }
+  if (segments.size() == 3 && segments[0] == "centres" && segments[2] == "engineers") {
+    if (auto refused = only("GET")) return *refused;
+    return json([&] {
+      const int32_t centre = CentreArgument("centre", PercentDecode(segments[1], false));
+      CheckRouteAllowed(*caller, FindRoutePermission("GET", "/api/v1/centres/<c>/engineers"),
+                        centre);
+      return Answer(200, CentreEngineersJson(centre));
+    });
+  }
+  if (segments.size() == 2 && segments[0] == "requests" && segments[1] == "counts") {
+    if (auto refused = only("GET")) return *refused;
+    return json([&] {
+      const int32_t centre = CentreArgument("centre", request.QueryParameter("centre"));
+      CheckRouteAllowed(*caller, FindRoutePermission("GET", "/api/v1/requests/counts"), centre);
+      return Answer(200, RequestCountsJson(ParseQueryString(request.query)));
+    });
+  }
+  if (segments.size() >= 4 && segments[0] == "requests" && segments[2] == "attachments") {
+    if (method == "PUT" && segments.size() == 4) {
+      return json([&] {
+        const int32_t id = ParseRequestId(segments[1]);
+        const RoutePermission& route = FindRoutePermission("PUT", kUploadRoute);
+        CheckRouteAllowed(*caller, route);
+        CheckRouteOnRequestOr404(*caller, route, id, false);
+        const std::string name = PercentDecode(segments[3], false);
+        std::string path;
+        try {
+          path = StoreIncomingFile(id, name, request.body);
+        } catch (const ComError& e) {
+          if (e.number() != err::kInvalidProcedureCall) throw;
+          throw ComError(err::kBadRequest, "Attachments", "argument name: " + e.description());
+        }
+        return Answer(
+            201,
+            {{"path", path}, {"name", name}, {"bytes", static_cast<int64_t>(request.body.size())}});
+      });
+    }
+    if (auto refused = only("GET")) {
+      refused->headers.back().second = segments.size() == 4 ? "GET, PUT" : "GET";
+      return *refused;
+    }
+    std::optional<HttpResponse> file;
+    HttpResponse failed = json([&] {
+      const int32_t id = ParseRequestId(segments[1]);
+      const RoutePermission& route = FindRoutePermission("GET", kDownloadRoute);
+      CheckRouteAllowed(*caller, route);
+      CheckRouteOnRequestOr404(*caller, route, id, true);
+      std::string relative;
+      for (size_t i = 3; i < segments.size(); ++i) {
+        relative += (i == 3 ? "" : "/") + PercentDecode(segments[i], false);
+      }
+      const std::optional<std::filesystem::path> found = RequestFile(id, relative);
+      std::ifstream in;
+      if (found) in.open(*found, std::ios::binary);
+      if (!found || !in) {
+        throw ComError(
+            err::kResourceNotFound, "Attachments",
+            "request " + std::to_string(id) + " has no attachment " + QuoteCallerText(relative));
+      }
+      HttpResponse answer;
+      answer.content_type = "application/octet-stream";
+      answer.body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      answer.headers.emplace_back("Content-Disposition",
+                                  ContentDisposition(found->filename().string()));
+      answer.headers.emplace_back("X-Content-Type-Options", "nosniff");
+      answer.headers.emplace_back("Cache-Control", "private, no-store");
+      file = std::move(answer);
+      return HostResponse{};
+    });
+    if (file) return *std::move(file);
+    return failed;
   }
   if (segments.size() >= 2 && segments.size() <= 3 && segments[0] == "requests" && !post) {
     if (segments.size() == 3 && segments[2] != "transactions" && segments[2] != "reminder") {

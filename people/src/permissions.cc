@@ -123,6 +123,34 @@ const std::vector<Permission> kTable = {
     {kEscalation, "SQLEncodeDateTimeforEscalations", false, "", "", "", ""},
 };
 
+constexpr std::string_view kEverybody = "customer prospect cce sce dispatcher supervisor";
+constexpr std::string_view kCentreStaff = "dispatcher supervisor";
+
+// The routes of the host's own. Keep docs/permissions.md in step (a test compares them).
+const std::vector<RoutePermission> kRoutes = {
+    {"GET", "/api/v1/lookups", kEverybody, ""},
+    {"GET", "/api/v1/centres/<c>/engineers", kCentreStaff, "centre"},
+    {"GET", "/api/v1/requests/counts", kCentreStaff, "centre"},
+    {"PUT", "/api/v1/requests/<id>/attachments/<name>", "customer prospect cce sce dispatcher",
+     "request"},
+    {"GET", "/api/v1/requests/<id>/attachments/<path>", kEverybody, "request"},
+};
+
+// Whether the space-separated role names `names` name `role`.
+bool NamesRole(std::string_view names, Role role) {
+  for (const RoleName& entry : kRoleNames) {
+    if (entry.role != role) continue;
+    std::string_view rest = names;
+    while (!rest.empty()) {
+      const size_t space = rest.find(' ');
+      if (rest.substr(0, space) == entry.name) return true;
+      if (space == std::string_view::npos) break;
+      rest.remove_prefix(space + 1);
+    }
+  }
+  return false;
+}
+
 bool Holds(const Caller& caller, int32_t number) {
   return std::ranges::find(caller.directory_roles, number) != caller.directory_roles.end();
 }
@@ -131,22 +159,22 @@ void AddCentre(std::vector<int32_t>& centres, int32_t centre) {
   if (std::ranges::find(centres, centre) == centres.end()) centres.push_back(centre);
 }
 
-// The scope of `caller` limited to the roles `allowed` accepts (nullptr: every role he holds).
-RequestScope ScopeOf(const Caller& caller, const Permission* allowed) {
+// The scope of `caller` limited to the roles `allowed` names (nullopt: every role he holds).
+RequestScope ScopeOf(const Caller& caller, std::optional<std::string_view> allowed) {
   RequestScope scope;
   if (caller.IsUnrestricted()) {
     scope.all = true;
     return scope;
   }
   auto counts = [&](Role role) {
-    return caller.HasRole(role) && (allowed == nullptr || PermissionNamesRole(*allowed, role));
+    return caller.HasRole(role) && (!allowed || NamesRole(*allowed, role));
   };
   if (caller.is_prospect) {
     if (counts(Role::kProspect)) scope.email = caller.email;
     return scope;
   }
   // Staff may file requests of their own too: everybody with a login is also a customer.
-  if (allowed == nullptr || PermissionNamesRole(*allowed, Role::kCustomer)) {
+  if (!allowed || NamesRole(*allowed, Role::kCustomer)) {
     scope.originator = caller.login;
   }
   for (const StaffRole& staff : kStaffRoles) {
@@ -267,20 +295,55 @@ const Permission* FindPermission(std::string_view class_id, std::string_view ope
 }
 
 bool PermissionNamesRole(const Permission& permission, Role role) {
-  for (const RoleName& entry : kRoleNames) {
-    if (entry.role != role) continue;
-    std::string_view rest = permission.roles;
-    while (!rest.empty()) {
-      const size_t space = rest.find(' ');
-      if (rest.substr(0, space) == entry.name) return true;
-      if (space == std::string_view::npos) break;
-      rest.remove_prefix(space + 1);
-    }
-  }
-  return false;
+  return NamesRole(permission.roles, role);
 }
 
-RequestScope ScopeFor(const Caller& caller) { return ScopeOf(caller, nullptr); }
+const std::vector<RoutePermission>& RoutePermissionTable() { return kRoutes; }
+
+const RoutePermission& FindRoutePermission(std::string_view method, std::string_view route) {
+  for (const RoutePermission& row : kRoutes) {
+    if (row.method == method && row.route == route) return row;
+  }
+  Refuse(std::string(method) + " " + std::string(route) + " is not open to signed-in people");
+}
+
+void CheckRouteAllowed(const Caller& caller, const RoutePermission& route, int32_t centre) {
+  if (caller.IsUnrestricted()) return;
+  const std::string name = std::string(route.method) + " " + std::string(route.route);
+  const std::string who = caller.is_prospect ? std::string("a prospect") : "user " + caller.login;
+  if (route.scope == "centre") {
+    for (const StaffRole& staff : kStaffRoles) {
+      if (staff.centre == centre && Holds(caller, staff.number) &&
+          NamesRole(route.roles, staff.role)) {
+        return;
+      }
+    }
+    Refuse(who + " may not call " + name + " for centre " + std::to_string(centre));
+  }
+  // Everybody with a login may act as the customer of what he filed (the scope checks that).
+  if (!caller.is_prospect && NamesRole(route.roles, Role::kCustomer)) return;
+  for (Role role : caller.roles) {
+    if (NamesRole(route.roles, role)) return;
+  }
+  Refuse(who + " may not call " + name);
+}
+
+void CheckRouteOnRequest(const Caller& caller, const RoutePermission& route, int32_t id,
+                         bool archived_too) {
+  const bool allowed = RunUnitOfWork(
+      [&] {
+        auto connection = GetHeliqConnection();
+        std::optional<RequestRow> row = LoadRequest(*connection, id);
+        if (!row && archived_too) row = LoadRequest(*connection, id, kSelectArchivedRequest);
+        return row.has_value() && InScope(ScopeOf(caller, route.roles), *row);
+      },
+      true);
+  if (!allowed) {
+    Refuse("request " + std::to_string(id) + " is not a request of yours or of your centre");
+  }
+}
+
+RequestScope ScopeFor(const Caller& caller) { return ScopeOf(caller, std::nullopt); }
 
 std::vector<Role> RolesFromDirectory(const std::vector<int32_t>& directory_roles,
                                      int32_t admin_role, std::vector<int32_t>* centres) {
@@ -325,7 +388,7 @@ void AuthorizeArguments(const Caller& caller, const Permission& permission, Dict
   if (caller.IsUnrestricted()) return;
   std::string originator;
   if (!permission.request.empty()) {
-    const RequestScope scope = ScopeOf(caller, &permission);
+    const RequestScope scope = ScopeOf(caller, permission.roles);
     auto connection = GetHeliqConnection();
     for (int32_t id : RequestNumbers(permission, args)) {
       const std::optional<RequestRow> row = LoadRequest(*connection, id);

@@ -28,9 +28,12 @@
 #ifndef HELIQ_PORTAL_FILEHANDLING_FILE_STORE_H_
 #define HELIQ_PORTAL_FILEHANDLING_FILE_STORE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/variant.h"
@@ -57,6 +60,23 @@ struct FileTransaction {
 
 // The request's log, oldest first; empty when the request has none.
 std::vector<FileTransaction> ReadFileTransactions(int32_t question_id);
+
+// The longest attachment name StoreIncomingFile takes, in bytes.
+inline constexpr size_t kMaxAttachmentName = 200;
+
+// Writes `content` as incoming/<name> of request `question_id`, replacing a file of that name,
+// and returns "incoming/<name>". The file is written under a temporary name outside incoming/
+// and renamed into it, so the action that moves incoming/ never takes a half-written file and a
+// failed write leaves nothing behind. A name that is empty, "." or "..", longer than
+// kMaxAttachmentName bytes, starts with "." or holds "/", "\" or a control character raises
+// err::kInvalidProcedureCall; a write that fails err::kFileServer.
+std::string StoreIncomingFile(int32_t question_id, const std::string& name,
+                              std::string_view content);
+
+// The file `relative` ("<folder>/<name>", as the request's listing names it: "incoming/x.pdf",
+// "T12/x.pdf") of request `question_id`, or nullopt when that is no plain file of a plain folder
+// of the request (missing, reached through a link, a hidden name, any other shape of path).
+std::optional<std::filesystem::path> RequestFile(int32_t question_id, std::string_view relative);
 
 }  // namespace heliq
 

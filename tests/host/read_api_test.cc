@@ -498,6 +498,37 @@ TEST_P(ReadApiTest, RequestReadListsItsAttachments) {
   EXPECT_EQ(VariantToJson(ReadRequest(4))["attachments"].dump(), "[]");
 }
 
+TEST_P(ReadApiTest, OverdueListsOnlyRequestsWhoseDeadlineHasPassedAndPagesThroughThem) {
+  Param("MaxHours_Registered", "1");
+  Param("MaxHours_Assigned", "1");
+  Param("MaxHours_SCQueue", "1");
+  Param("MaxHours_SCEAssigned", "1");
+  // The clock stands at 07:05:09: timers started before 06:05:09 are past their hour.
+  for (int32_t id = 1; id <= 6; ++id) Add({.id = id});
+  Remind(1, "5", Variant(At(5)));
+  Remind(2, "5", Variant(At(6, 5)));
+  Remind(3, "5", Variant(At(6, 10)));  // due at 07:10, not yet
+  Remind(4, "5", Variant::Null());     // no timer runs
+  Remind(5, "150", Variant(At(1)));    // a status the escalation does not watch
+  Remind(6, "5", Variant(At(4)));
+  EXPECT_EQ(List({{"overdue", "1"}}), (std::vector<int32_t>{1, 2, 6}));
+  EXPECT_EQ(List({{"overdue", "0"}}), (std::vector<int32_t>{1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(List({{"overdue", "1"}, {"sort", "deadline"}}), (std::vector<int32_t>{6, 1, 2}));
+
+  // The cursor goes on with the same filter.
+  RequestFilter filter = ParseRequestFilter({{"overdue", "1"}, {"sort", "deadline"}});
+  filter.limit = 2;
+  const RequestPage first = ListRequests(filter, All());
+  EXPECT_EQ(Ids(first), (std::vector<int32_t>{6, 1}));
+  filter.cursor = first.next_cursor;
+  EXPECT_EQ(Ids(ListRequests(filter, All())), (std::vector<int32_t>{2}));
+
+  EXPECT_NE(Refusal([&] {
+              List({{"overdue", "yes"}});
+            }).find("argument overdue"),
+            std::string::npos);
+}
+
 INSTANTIATE_DATABASE_TEST_SUITE(ReadApiTest);
 
 class ReadRoutesTest : public testing::HttpHostTest {};

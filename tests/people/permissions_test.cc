@@ -68,6 +68,25 @@ TEST(PermissionTableTest, DocumentAndCodeListTheSameRowsAndEveryOperationHasOne)
   }
   EXPECT_EQ(documented.size(), PermissionTable().size()) << "rows of the code missing in the doc";
 
+  in.clear();
+  in.seekg(0);
+  const std::regex route_row(R"(^\| `(GET|PUT|POST|DELETE) (/[^`]+)` \| ([^|]*) \| ([^|]*) \|$)");
+  size_t routes = 0;
+  while (std::getline(in, line)) {
+    std::smatch m;
+    if (!std::regex_match(line, m, route_row)) continue;
+    ++routes;
+    const std::string name = m[1].str() + " " + m[2].str();
+    const RoutePermission* found = nullptr;
+    for (const RoutePermission& route : RoutePermissionTable()) {
+      if (route.method == m[1].str() && route.route == m[2].str()) found = &route;
+    }
+    ASSERT_NE(found, nullptr) << name << " is documented but not in the code";
+    EXPECT_EQ(std::string(found->roles), Cell(std::string(m[3]))) << name;
+    EXPECT_EQ(std::string(found->scope), Cell(std::string(m[4]))) << name;
+  }
+  EXPECT_EQ(routes, RoutePermissionTable().size()) << "routes of the code missing in the doc";
+
   InitializeSystem();
   for (const OperationSpec* spec : ListOperations()) {
     EXPECT_NE(FindPermission(spec->class_id, spec->name), nullptr)

@@ -17,6 +17,7 @@
 #include "platform/clock.h"
 #include "platform/com_error.h"
 #include "platform/configuration.h"
+#include "platform/log.h"
 
 namespace heliq {
 namespace {
@@ -330,6 +331,68 @@ class LocalFileHandling : public FileHandling {
 void RegisterFileHandlingComponent() {
   ComponentRegistry::Global().Register(kFileHandlingClassId,
                                        [] { return std::make_unique<LocalFileHandling>(); });
+}
+
+std::string StoreIncomingFile(int32_t question_id, const std::string& name,
+                              std::string_view content) {
+  CheckQuestionId(question_id);
+  CheckFileName(name);
+  if (name.size() > kMaxAttachmentName || name.starts_with(".") || !IsStorableName(name)) {
+    InvalidArgument("invalid file name " + QuoteCallerText(name) + ": at most " +
+                    std::to_string(kMaxAttachmentName) +
+                    " bytes, no leading \".\", no control character");
+  }
+  return Guarded([&] {
+    const fs::path folder = RequestFolder(question_id);
+    const fs::path incoming = folder / kIncomingFolder;
+    CreateFolder(incoming);
+    std::error_code error;
+    if (fs::symlink_status(folder, error).type() != fs::file_type::directory ||
+        fs::symlink_status(incoming, error).type() != fs::file_type::directory) {
+      StoreFailure("the folder of request " + std::to_string(question_id) + " is a link");
+    }
+    const fs::path temp = folder / (".upload." + std::to_string(getpid()) + "." +
+                                    std::to_string(temp_counter++) + ".tmp");
+    {
+      std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+      out.write(content.data(), static_cast<std::streamsize>(content.size()));
+      out.close();
+      if (!out) {
+        fs::remove(temp, error);
+        StoreFailure("cannot write " + temp.string());
+      }
+    }
+    fs::rename(temp, incoming / name, error);
+    if (error) {
+      std::error_code ignored;
+      fs::remove(temp, ignored);
+      StoreFailure("cannot store " + (incoming / name).string(), error);
+    }
+    return std::string(kIncomingFolder) + "/" + name;
+  });
+}
+
+std::optional<fs::path> RequestFile(int32_t question_id, std::string_view relative) {
+  const size_t slash = relative.find('/');
+  if (question_id < 0 || slash == std::string_view::npos) return std::nullopt;
+  const std::string folder_name(relative.substr(0, slash));
+  const std::string name(relative.substr(slash + 1));
+  for (const std::string& part : {folder_name, name}) {
+    if (part.empty() || part.starts_with(".") || !IsStorableName(part) ||
+        part.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos) {
+      return std::nullopt;
+    }
+  }
+  const fs::path request = RequestFolder(question_id);
+  const fs::path folder = request / folder_name;
+  const fs::path file = folder / name;
+  std::error_code error;
+  if (fs::symlink_status(request, error).type() != fs::file_type::directory ||
+      fs::symlink_status(folder, error).type() != fs::file_type::directory ||
+      fs::symlink_status(file, error).type() != fs::file_type::regular) {
+    return std::nullopt;
+  }
+  return file;
 }
 
 fs::path FileStoreRoot() {
