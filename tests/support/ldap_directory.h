@@ -100,6 +100,14 @@ inline std::string DirectorySections(DirectoryKind kind, const std::string& pass
   return sections;
 }
 
+// Points the settings at the directory of `kind` (DirectorySections with the account's password,
+// then `sections`); false, changing nothing, when `kind` is LDAP and HELIQ_TEST_LDAP is not set.
+inline bool UseDirectory(DirectoryKind kind, const std::string& sections = "") {
+  if (kind == DirectoryKind::kLdap && !TestLdap()) return false;
+  UseSettingsWith(DirectorySections(kind, DirectoryAccount().password) + sections);
+  return true;
+}
+
 // Runs `checks` on the embedded directory holding the demo data, then, when HELIQ_TEST_LDAP names
 // a server, on that server; both with DirectorySections(kind, the account's password) and
 // `sections` (TOML text) besides. The settings stay on the last directory run.
