@@ -53,10 +53,14 @@ inline std::string TomlText(const std::string& text) {
   return out + "'";
 }
 
-// The fixture's settings (install dir, the four connections, no log file) followed by `sections`
-// (TOML text).
+// The fixture's settings (install dir, default language, the four connections, no log file)
+// followed by `sections` (TOML text).
 inline void UseSettingsWith(const std::string& sections) {
-  std::string text = "install_dir = " + TomlText(GetInstallDir()) + "\n[connections]\n";
+  std::string text = "install_dir = " + TomlText(GetInstallDir()) + "\n";
+  if (const std::string language = SettingValue("", "default_language"); !language.empty()) {
+    text += "default_language = " + language + "\n";
+  }
+  text += "[connections]\n";
   for (const char* application : {"Heliq", "RAvuruvo", "BackOffice", "Directory"}) {
     text += std::string(application) + " = " + TomlText(SettingValue("connections", application)) +
             "\n";
