@@ -84,8 +84,9 @@ class LdapConnection {
   // page_size entries (RFC 2696) so that big groups pass servers' size limits.
   std::vector<LdapEntry> Search(std::string_view base, Scope scope, std::string_view filter,
                                 const std::vector<std::string>& attributes);
-  // The URI of the server that answered last ("" before any contact).
-  std::string ConnectedUri() const;
+  // The address (host:port) of the server this connection talks to; the configured URIs before
+  // the first contact.
+  std::string ConnectedServer() const;
 
  private:
   struct Unbind {

@@ -1,6 +1,8 @@
 #include "portal/ldap/ldap_connection.h"
 
 #include <ldap.h>
+#include <netdb.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 
 #include <charconv>
@@ -215,7 +217,7 @@ LdapConnection LdapConnection::Open(const LdapSettings& settings, std::string_vi
   if (settings.start_tls) {
     if (const int rc = ldap_start_tls_s(raw, nullptr, nullptr); rc != LDAP_SUCCESS) {
       throw ComError(err::kDbConnection, source,
-                     "StartTLS with the directory server " + connection.ConnectedUri() +
+                     "StartTLS with the directory server " + connection.ConnectedServer() +
                          " failed (" + ldap_err2string(rc) +
                          "); the connection is refused rather than used without TLS");
     }
@@ -223,13 +225,20 @@ LdapConnection LdapConnection::Open(const LdapSettings& settings, std::string_vi
   return connection;
 }
 
-std::string LdapConnection::ConnectedUri() const {
-  char* uri = nullptr;
-  if (ldap_get_option(handle_.get(), LDAP_OPT_URI, &uri) != LDAP_OPT_SUCCESS || uri == nullptr) {
+std::string LdapConnection::ConnectedServer() const {
+  int socket = -1;
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  if (ldap_get_option(handle_.get(), LDAP_OPT_DESC, &socket) != LDAP_OPT_SUCCESS || socket < 0 ||
+      getpeername(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     return uri_;
   }
-  std::unique_ptr<char, LdapMemFree> owned(uri);
-  return owned.get();
+  char host[NI_MAXHOST], port[NI_MAXSERV];
+  if (getnameinfo(reinterpret_cast<sockaddr*>(&address), length, host, sizeof host, port,
+                  sizeof port, NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+    return uri_;
+  }
+  return std::string(host) + ":" + port;
 }
 
 void LdapConnection::Fail(int code, std::string_view what) const {
