@@ -3,9 +3,9 @@
 // group cn=bulk-32 holds the same 2,000 engineers eng0001 ... eng2000).
 //
 //   bash scripts/ldap-test-server.sh start /tmp/ldap-bench 38389
-//   HELIQ_BENCH_LDAP="uri=ldap://127.0.0.1:38389 base=dc=example \
-//     bind=cn=svc-heliq,ou=desk,dc=example password=svc-heliq-test" \
-//     build-bench/bench/ldap_directory_bench
+//   export HELIQ_BENCH_LDAP="uri=ldap://127.0.0.1:38389 base=dc=example
+//     bind=cn=svc-heliq,ou=desk,dc=example password=svc-heliq-test"   (one line)
+//   build-bench/bench/ldap_directory_bench
 // Prints each road's time and the ratios LDAP / embedded. Without HELIQ_BENCH_LDAP only the
 // embedded roads run. HELIQ_BENCH_PG=<libpq keywords> puts the databases on PostgreSQL.
 #include <benchmark/benchmark.h>

@@ -196,6 +196,14 @@ TEST_P(LdapDirectoryTest, RequiredTlsThatCannotBeHadIsRefusedNotPlain) {
       EXPECT_NE(e.description().find("without TLS"), std::string::npos) << e.description();
     }
   }
+  // A CA file that cannot be read is no reason to trust anybody else.
+  UseLdap("start_tls = true\nca_file = '/nonexistent/heliq-ca.pem'\n");
+  try {
+    BindDirectoryMembers();
+    ADD_FAILURE() << "went on without the CA file";
+  } catch (const ComError& e) {
+    EXPECT_EQ(e.number(), err::kDbConnection) << e.description();
+  }
   std::string ldaps = server_->uri;
   ldaps.replace(0, 4, "ldaps");
   UseLdapAt(ldaps, "timeout = 2\n");

@@ -204,14 +204,22 @@ LdapConnection LdapConnection::Open(const LdapSettings& settings, std::string_vi
   ldap_set_option(raw, LDAP_OPT_NETWORK_TIMEOUT, &timeout);
   ldap_set_option(raw, LDAP_OPT_TIMEOUT, &timeout);
   // TLS options are set on this handle only, with a context of its own: other connections and
-  // other libraries in the process keep theirs.
-  const int demand = LDAP_OPT_X_TLS_DEMAND;
-  ldap_set_option(raw, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
-  if (!settings.ca_file.empty()) {
-    ldap_set_option(raw, LDAP_OPT_X_TLS_CACERTFILE, settings.ca_file.c_str());
+  // other libraries in the process keep theirs. Plain connections skip the cost of a context.
+  if (settings.start_tls || settings.uri.find("ldaps://") != std::string::npos) {
+    const int demand = LDAP_OPT_X_TLS_DEMAND;
+    ldap_set_option(raw, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
+    if (!settings.ca_file.empty()) {
+      ldap_set_option(raw, LDAP_OPT_X_TLS_CACERTFILE, settings.ca_file.c_str());
+    }
+    const int client_context = 0;
+    if (const int rc = ldap_set_option(raw, LDAP_OPT_X_TLS_NEWCTX, &client_context);
+        rc != LDAP_OPT_SUCCESS) {
+      throw ComError(err::kDbConnection, source,
+                     "TLS for the directory server " + settings.uri + " cannot be set up" +
+                         (settings.ca_file.empty() ? "" : " (CA file " + settings.ca_file + ")") +
+                         ": " + ldap_err2string(rc));
+    }
   }
-  const int server_context = 0;
-  ldap_set_option(raw, LDAP_OPT_X_TLS_NEWCTX, &server_context);
   LdapConnection connection(std::move(handle), source, settings.uri, settings.timeout_seconds,
                             settings.page_size);
   if (settings.start_tls) {
