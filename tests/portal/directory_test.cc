@@ -28,7 +28,7 @@ using testing::DirectoryAccount;
 using testing::DirectoryKind;
 using testing::ForEachDirectory;
 using testing::RecordingLog;
-using testing::UseSettingsWith;
+using testing::UseFixtureSettingsWith;
 
 // Sets HELIQ_MEMBERSHIP_PASSWORD for the lifetime of the object.
 class ScopedPassword {
@@ -159,7 +159,7 @@ TEST_P(DirectoryTest, BindChecksTheConfiguredAccountWithoutRevealingPasswords) {
 TEST_P(DirectoryTest, PasswordFromTheEnvironmentWins) {
   ForEachDirectory([](DirectoryKind kind) {
     const auto account = DirectoryAccount();
-    UseSettingsWith(testing::DirectorySections(kind, "stale-in-file"));
+    UseFixtureSettingsWith(testing::DirectorySections(kind, "stale-in-file"));
     // The embedded directory's account is what the settings say; a server knows better.
     if (kind == DirectoryKind::kLdap) {
       EXPECT_THROW(BindDirectoryUser("cce2"), ComError);
@@ -361,9 +361,9 @@ TEST_P(DirectoryTest, ConcurrentAddsOfOneLoginLetExactlyOneWin) {
 TEST_P(DirectoryTest, BackendSelectorFollowsTheConfiguration) {
   auto selector = Create<BackendSelector>(kBackendSelectorClassId);
   EXPECT_THROW(selector->SelectDefaultBackend(), ComError) << "nothing configured";
-  UseSettingsWith("[backoffice]\ngeneration = 8\n");
+  UseFixtureSettingsWith("[backoffice]\ngeneration = 8\n");
   EXPECT_EQ(selector->SelectDefaultBackend(), 8);
-  UseSettingsWith("[backoffice]\ngeneration = 8\n[backend]\ndefault = 1\n");
+  UseFixtureSettingsWith("[backoffice]\ngeneration = 8\n[backend]\ndefault = 1\n");
   EXPECT_EQ(selector->SelectDefaultBackend(), 1);
   DictionaryPtr mk4 = selector->GetBackendProperties(1);
   EXPECT_EQ(mk4->Get("name").ToText(), "Mk4");
@@ -376,7 +376,7 @@ TEST_P(DirectoryTest, BackendSelectorFollowsTheConfiguration) {
   } catch (const ComError& e) {
     EXPECT_EQ(e.number(), err::kInvalidProcedureCall);
   }
-  UseSettingsWith("[backend]\ndefault = 'Mk5'\n");
+  UseFixtureSettingsWith("[backend]\ndefault = 'Mk5'\n");
   EXPECT_THROW(selector->SelectDefaultBackend(), ComError);
 }
 

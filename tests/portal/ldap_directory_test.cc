@@ -29,7 +29,7 @@ using testing::ForEachDirectory;
 using testing::LdapDirectorySection;
 using testing::MembershipSection;
 using testing::TestLdapServer;
-using testing::UseSettingsWith;
+using testing::UseFixtureSettingsWith;
 
 constexpr std::string_view kDemoPassword = "heliq-demo";
 
@@ -55,8 +55,8 @@ class LdapDirectoryTest : public DatabaseTest {
   // The test server with [directory] `extra` keys; skips the test when there is no server.
   bool UseLdap(const std::string& extra = "") {
     if (!server_) return false;
-    UseSettingsWith(MembershipSection(server_->bind_dn, server_->password) +
-                    LdapDirectorySection(*server_, extra));
+    UseFixtureSettingsWith(MembershipSection(server_->bind_dn, server_->password) +
+                           LdapDirectorySection(*server_, extra));
     return true;
   }
 
@@ -64,8 +64,8 @@ class LdapDirectoryTest : public DatabaseTest {
   void UseLdapAt(const std::string& uri, const std::string& extra = "") {
     TestLdapServer elsewhere = *server_;
     elsewhere.uri = uri;
-    UseSettingsWith(MembershipSection(server_->bind_dn, server_->password) +
-                    LdapDirectorySection(elsewhere, extra));
+    UseFixtureSettingsWith(MembershipSection(server_->bind_dn, server_->password) +
+                           LdapDirectorySection(elsewhere, extra));
   }
 
   std::string ClosedUri() { return "ldap://127.0.0.1:" + std::to_string(testing::FreePort()); }
@@ -98,8 +98,8 @@ TEST_P(LdapDirectoryTest, SignInBindsAsThePersonAndNeverAnonymously) {
 
 TEST_P(LdapDirectoryTest, SignInWithARefusedServiceAccountIsAnErrorNotAWrongPassword) {
   if (!server_) GTEST_SKIP() << "HELIQ_TEST_LDAP is not set";
-  UseSettingsWith(MembershipSection(server_->bind_dn, "not-the-password") +
-                  LdapDirectorySection(*server_));
+  UseFixtureSettingsWith(MembershipSection(server_->bind_dn, "not-the-password") +
+                         LdapDirectorySection(*server_));
   try {
     SignIn("cce1", kDemoPassword);
     FAIL() << "signed in through a refused service account";
@@ -114,7 +114,7 @@ TEST_P(LdapDirectoryTest, BigGroupsArriveWholeThroughPages) {
   if (!server_) GTEST_SKIP() << "HELIQ_TEST_LDAP is not set";
   // The server hands out at most 500 entries per search unless paged.
   auto engineers = [&](const std::string& page_size) {
-    UseSettingsWith(
+    UseFixtureSettingsWith(
         MembershipSection(server_->bind_dn, server_->password) +
         LdapDirectorySection(*server_,
                              "role_32 = 'cn=bulk-32,ou=groups," + server_->base + "'\n" + page_size,
@@ -219,7 +219,7 @@ TEST_P(LdapDirectoryTest, BadSettingsAreNamed) {
   if (!server_) GTEST_SKIP() << "HELIQ_TEST_LDAP is not set";
   const std::string membership = MembershipSection(server_->bind_dn, server_->password);
   try {
-    UseSettingsWith(membership + "[directory]\nkind = 'x500'\n");
+    UseFixtureSettingsWith(membership + "[directory]\nkind = 'x500'\n");
     BindDirectoryMembers();
     ADD_FAILURE() << "an unknown kind of directory was accepted";
   } catch (const ComError& e) {
@@ -234,7 +234,7 @@ TEST_P(LdapDirectoryTest, BadSettingsAreNamed) {
       {LdapDirectorySection(*server_, "page_size = -1\n"), "page_size"},
   };
   for (const auto& [sections, named] : cases) {
-    UseSettingsWith(membership + sections);
+    UseFixtureSettingsWith(membership + sections);
     try {
       BindDirectoryMembers();
       ADD_FAILURE() << "accepted: " << sections;
@@ -249,8 +249,8 @@ TEST_P(LdapDirectoryTest, NoPasswordMeansNoBindAtAll) {
   if (!server_) GTEST_SKIP() << "HELIQ_TEST_LDAP is not set";
   // Even against a server that is down the answer is the refused account, since the server is
   // never asked.
-  UseSettingsWith(MembershipSection(server_->bind_dn, "") +
-                  LdapDirectorySection(TestLdapServer{ClosedUri(), server_->base, "", ""}));
+  UseFixtureSettingsWith(MembershipSection(server_->bind_dn, "") +
+                         LdapDirectorySection(TestLdapServer{ClosedUri(), server_->base, "", ""}));
   try {
     BindDirectoryMembers();
     FAIL() << "bound without a password";

@@ -494,8 +494,8 @@ TEST_P(DemoDirectoryDispatchTest, LdapServerDownFailsTheDispatchAndCommitsNothin
   auto server = testing::TestLdap();
   if (!server) GTEST_SKIP() << "HELIQ_TEST_LDAP is not set";
   server->uri = "ldap://127.0.0.1:" + std::to_string(testing::FreePort());
-  testing::UseSettingsWith(testing::MembershipSection(server->bind_dn, server->password) +
-                           testing::LdapDirectorySection(*server, "timeout = 2\n"));
+  testing::UseFixtureSettingsWith(testing::MembershipSection(server->bind_dn, server->password) +
+                                  testing::LdapDirectorySection(*server, "timeout = 2\n"));
   RegisteredRequest(1);
   const int64_t log_rows = Count("TRANSACTIONS");
   const Variant queue = Value("select QUEUESIZE from CCEDISRULE where LOGIN = 'cce1'");

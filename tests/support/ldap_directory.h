@@ -55,7 +55,7 @@ inline std::string TomlText(const std::string& text) {
 
 // The fixture's settings (install dir, default language, the four connections, no log file)
 // followed by `sections` (TOML text).
-inline void UseSettingsWith(const std::string& sections) {
+inline void UseFixtureSettingsWith(const std::string& sections) {
   std::string text = "install_dir = " + TomlText(GetInstallDir()) + "\n";
   if (const std::string language = SettingValue("", "default_language"); !language.empty()) {
     text += "default_language = " + language + "\n";
@@ -108,7 +108,7 @@ inline std::string DirectorySections(DirectoryKind kind, const std::string& pass
 // then `sections`); false, changing nothing, when `kind` is LDAP and HELIQ_TEST_LDAP is not set.
 inline bool UseDirectory(DirectoryKind kind, const std::string& sections = "") {
   if (kind == DirectoryKind::kLdap && !TestLdap()) return false;
-  UseSettingsWith(DirectorySections(kind, DirectoryAccount().password) + sections);
+  UseFixtureSettingsWith(DirectorySections(kind, DirectoryAccount().password) + sections);
   return true;
 }
 
@@ -120,7 +120,7 @@ inline void ForEachDirectory(const std::function<void(DirectoryKind)>& checks,
   const std::string password = DirectoryAccount().password;
   {
     SCOPED_TRACE("embedded directory");
-    UseSettingsWith(DirectorySections(DirectoryKind::kEmbedded, password) + sections);
+    UseFixtureSettingsWith(DirectorySections(DirectoryKind::kEmbedded, password) + sections);
     checks(DirectoryKind::kEmbedded);
   }
   const std::optional<TestLdapServer> server = TestLdap();
@@ -129,7 +129,7 @@ inline void ForEachDirectory(const std::function<void(DirectoryKind)>& checks,
     return;
   }
   SCOPED_TRACE("LDAP directory at " + server->uri);
-  UseSettingsWith(DirectorySections(DirectoryKind::kLdap, password) + sections);
+  UseFixtureSettingsWith(DirectorySections(DirectoryKind::kLdap, password) + sections);
   checks(DirectoryKind::kLdap);
 }
 
