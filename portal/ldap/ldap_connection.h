@@ -54,7 +54,8 @@ struct LdapSettings {
 };
 
 // RFC 4515: `value` with *, (, ), \ and NUL written as \2a, \28, \29, \5c and \00, so that it can
-// only ever be a value inside a filter. With `keep_wildcards`, "*" stays a wildcard.
+// only ever be a value inside a filter. With `keep_wildcards`, "*" stays a wildcard (a run of
+// them one wildcard).
 std::string EscapeFilterValue(std::string_view value, bool keep_wildcards = false);
 
 // An entry as read: its DN and the values of the attributes asked for.

@@ -229,6 +229,8 @@ TEST_P(DirectoryTest, MemberSearchByEngineerCodeAndOtherFilters) {
     EXPECT_EQ(members->SearchMembers({"EmployeeNumber="}, "").row_count(), 0);
     EXPECT_EQ(Logins(members->SearchMembers({"(EmployeeNumber=SE*)"}, "")),
               (std::vector<std::string>{"sce1", "sce2"}));
+    EXPECT_EQ(Logins(members->SearchMembers({"EmployeeNumber=**E0**2"}, "")),
+              (std::vector<std::string>{"cce2", "sce2"}));
     EXPECT_EQ(Logins(members->SearchMembers({"c=DE", "sn=*er"}, "sn")),
               (std::vector<std::string>{"cust3", "dispatch2", "super2"}));
     EXPECT_EQ(members->SearchMembers({}, "").row_count(), users);

@@ -80,6 +80,7 @@ TEST(LdapFilterEscape, EveryFilterCharacterBecomesAValue) {
   EXPECT_EQ(EscapeFilterValue("*)(uid=*"), "\\2a\\29\\28uid=\\2a");
   EXPECT_EQ(EscapeFilterValue(std::string("a\\b\0c", 5)), "a\\5cb\\00c");
   EXPECT_EQ(EscapeFilterValue("SE*(x)", true), "SE*\\28x\\29");
+  EXPECT_EQ(EscapeFilterValue("**S***", true), "*S*");
   EXPECT_EQ(EscapeFilterValue("J\xc3\xbcrgen"), "J\xc3\xbcrgen") << "UTF-8 stays as it is";
 }
 

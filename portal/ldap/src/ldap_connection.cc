@@ -143,7 +143,12 @@ std::string EscapeFilterValue(std::string_view value, bool keep_wildcards) {
   for (char c : value) {
     switch (c) {
       case '*':
-        escaped += keep_wildcards ? "*" : "\\2a";
+        // A run of wildcards is one wildcard; "**" is no filter a server accepts.
+        if (!keep_wildcards) {
+          escaped += "\\2a";
+        } else if (escaped.empty() || escaped.back() != '*') {
+          escaped += '*';
+        }
         break;
       case '(':
         escaped += "\\28";
