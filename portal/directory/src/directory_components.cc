@@ -117,8 +117,9 @@ class DirectoryMembershipUser final : public MembershipUser {
 
  private:
   const DirectoryUser& Bound() const {
-    if (!user_)
+    if (!user_) {
       DirectoryBadInput(kMembershipUserClassId, "the user object is not bound: call BindAs first");
+    }
     return *user_;
   }
 
