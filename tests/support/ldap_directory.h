@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <iostream>
 #include <optional>
 #include <sstream>
 #include <string>
