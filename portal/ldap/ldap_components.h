@@ -30,6 +30,8 @@ namespace heliq {
 // value otherwise.
 bool DirectoryIsLdap();
 
+// The LDAP objects behind the class identifiers of common/directory.h; each opens its connection
+// when bound (or per call for the three that need no bind) and closes it when destroyed.
 std::unique_ptr<MembershipUser> NewLdapMembershipUser();
 std::unique_ptr<MembershipMembers> NewLdapMembershipMembers();
 std::unique_ptr<PortalUser> NewLdapPortalUser();

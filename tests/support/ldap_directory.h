@@ -45,6 +45,7 @@ inline std::optional<TestLdapServer> TestLdap() {
   return server;
 }
 
+// `text` as a TOML string: a literal one, or a basic one when it holds a quote.
 inline std::string TomlText(const std::string& text) {
   std::string out = "'";
   for (char c : text) {
