@@ -5,7 +5,8 @@
 #                                        if needed, must be empty), starts slapd as the openldap
 #                                        user on ldap://127.0.0.1:PORT only, loads tests/ldap/demo.ldif
 #                                        and 2,000 generated engineers, returns once all is loaded.
-#   ldap-test-server.sh stop DIR         stops that slapd, then removes DIR.
+#   ldap-test-server.sh stop DIR         stops that slapd, then removes DIR (an empty DIR is just
+#                                        removed; one that start did not make is left alone).
 #
 # The tree is dc=example: the demo people below ou=desk (password "heliq-demo"), the role groups
 # cn=role-<n>,ou=groups (31, 32, 35, 36, 38, 39), the business partners below ou=partners, and the
@@ -144,6 +145,11 @@ start() {
 stop() {
   local dir=$1
   [[ -d $dir ]] || return 0
+  # An empty folder: start never ran (or failed before writing anything).
+  if [[ -z "$(ls -A "$dir")" ]]; then
+    rmdir "$dir"
+    return 0
+  fi
   [[ -e $dir/$MARKER ]] || die "$dir was not made by this script; not touching it"
   if [[ -s $dir/slapd.pid ]]; then
     local pid tries
