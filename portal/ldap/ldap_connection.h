@@ -82,7 +82,8 @@ class LdapConnection {
   // as an anonymous (unauthenticated) bind, which must never count as a sign-in.
   bool Bind(std::string_view dn, std::string_view password);
   // Every entry below (or at) `base` that matches `filter`, with `attributes`, read in pages of
-  // page_size entries (RFC 2696) so that big groups pass servers' size limits.
+  // page_size entries (RFC 2696) so that big groups pass servers' size limits. A base that does
+  // not exist is error 5 for a subtree search and no entry for a base search.
   std::vector<LdapEntry> Search(std::string_view base, Scope scope, std::string_view filter,
                                 const std::vector<std::string>& attributes);
   // The address (host:port) of the server this connection talks to; the configured URIs before

@@ -233,11 +233,12 @@ TEST_P(LdapDirectoryTest, BadSettingsAreNamed) {
       {"[directory]\nkind = 'ldap'\nuri = " + testing::TomlText(server_->uri) + "\n", "base_dn"},
       {LdapDirectorySection(*server_, "timeout = 'soon'\n"), "timeout"},
       {LdapDirectorySection(*server_, "page_size = -1\n"), "page_size"},
+      {LdapDirectorySection(*server_, "", "ou=nowhere"), "ou=nowhere,dc=example"},
   };
   for (const auto& [sections, named] : cases) {
     UseFixtureSettingsWith(membership + sections);
     try {
-      BindDirectoryMembers();
+      BindDirectoryMembers()->ListRoleMembers(kRoleCallCentreEngineers, "");
       ADD_FAILURE() << "accepted: " << sections;
     } catch (const ComError& e) {
       EXPECT_EQ(e.number(), err::kInvalidProcedureCall) << e.description();

@@ -311,7 +311,14 @@ std::vector<LdapEntry> LdapConnection::Search(std::string_view base, Scope scope
                                      filter_text.c_str(), names.data(), 0, server_controls, nullptr,
                                      &timeout, LDAP_NO_LIMIT, &result_raw);
     MessagePtr result(result_raw);
-    if (rc == LDAP_NO_SUCH_OBJECT) return {};
+    if (rc == LDAP_NO_SUCH_OBJECT) {
+      // An entry that is gone answers "none"; a search base that is not there is a setting that
+      // names the wrong place, which would otherwise look like an empty directory.
+      if (scope == Scope::kBase) return {};
+      throw ComError(err::kInvalidProcedureCall, class_id_,
+                     "the directory server " + uri_ + " holds no entry '" + base_dn +
+                         "' to search below: check [directory] base_dn and partner_base");
+    }
     if (rc != LDAP_SUCCESS) Fail(rc, "the search " + filter_text);
     for (LDAPMessage* entry = ldap_first_entry(ld, result.get()); entry != nullptr;
          entry = ldap_next_entry(ld, entry)) {
