@@ -36,9 +36,10 @@ Installation::Installation() {
     stand_ins = "BackOffice = 'sqlite:" + (dir_ / "backoffice.db").string() + "'\n" +
                 "Directory = 'sqlite:" + (dir_ / "directory.db").string() + "'\n";
   }
-  SetSettingsText("install_dir = '" + dir_.string() + "'\n[connections]\nHeliq = '" +
-                  connection_string_ + "'\nRAvuruvo = '" + connection_string_ + "'\n" + stand_ins +
-                  "[log]\nfile = '" + (dir_ / "heliq.log").string() + "'\n");
+  settings_ = "install_dir = '" + dir_.string() + "'\n[connections]\nHeliq = '" +
+              connection_string_ + "'\nRAvuruvo = '" + connection_string_ + "'\n" + stand_ins +
+              "[log]\nfile = '" + (dir_ / "heliq.log").string() + "'\n";
+  SetSettingsText(settings_);
   InitializeSystem();
   InitializeDatabases(std::filesystem::path(HELIQ_SOURCE_DIR) / "db", true, false);
 }
@@ -47,6 +48,10 @@ Installation::~Installation() {
   SessionPool::ResetAll();
   std::error_code ignored;
   std::filesystem::remove_all(dir_, ignored);
+}
+
+void Installation::UseSettingsWith(const std::string& sections) const {
+  SetSettingsText(settings_ + sections);
 }
 
 PooledSession Installation::Session() const {

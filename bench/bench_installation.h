@@ -28,10 +28,13 @@ class Installation {
   PooledSession Session() const;
   // A session on the database of a stand-in application ("Directory", "BackOffice").
   PooledSession StandInSession(const std::string& application) const;
+  // Replaces the settings by the installation's own followed by `sections` (TOML text).
+  void UseSettingsWith(const std::string& sections) const;
 
  private:
   std::filesystem::path dir_;
   std::string connection_string_;
+  std::string settings_;
 };
 
 // A port of the loopback address that was free a moment ago (a program binds it right after).

@@ -12,7 +12,8 @@
 namespace heliq {
 
 // Registers the directory components (the four above and "Heliq.DirectorySignIn") under their
-// class identifiers.
+// class identifiers. Each creation reads [directory] kind: "embedded" (or no setting) gives these
+// objects, "ldap" those of portal/ldap/ldap_components.h, anything else error 5.
 void RegisterDirectoryComponents();
 
 }  // namespace heliq

@@ -13,6 +13,8 @@
 #include "tests/people/settings.h"
 #include "tests/support/directory_users.h"
 #include "tests/support/http_host.h"
+#include "tests/support/ldap_directory.h"
+#include "tests/support/raw_http.h"
 
 namespace heliq {
 namespace {
@@ -275,6 +277,34 @@ TEST_P(HttpPeopleTest, TheEleventhWrongPasswordInAMinuteIsRefusedWithRetryAfter)
   auto token = Get("/api/v1/requests/" + std::to_string(FileRequest("cust2")), kToken);
   ASSERT_TRUE(token);
   EXPECT_EQ(token->status, 200) << token->body;
+}
+
+// Signing in against the LDAP directory: a bind as the person, behind the same answers; a server
+// that is down is the service's fault (503), not a wrong password, and starts no session.
+TEST_P(HttpPeopleTest, SignInAgainstTheLdapDirectoryBindsAsThePerson) {
+  auto server = testing::TestLdap();
+  if (!server) GTEST_SKIP() << "HELIQ_TEST_LDAP is not set";
+  const std::string membership = testing::MembershipSection(server->bind_dn, server->password);
+  testing::UseFixtureSettingsWith(membership + testing::LdapDirectorySection(*server));
+  auto granted = SignInAs("CCE1", "heliq-demo");
+  ASSERT_TRUE(granted);
+  EXPECT_EQ(granted->status, 200) << granted->body;
+  for (const auto& [login, password] :
+       {std::pair{"cce1", "heliq-demo-wrong"}, std::pair{"*)(uid=*", "heliq-demo"},
+        std::pair{"*", "heliq-demo"}, std::pair{"cce1", ""}}) {
+    auto refused = SignInAs(login, password);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 401) << login << ": " << refused->body;
+  }
+  const int64_t sessions = Count("SESSIONS");
+  server->uri = "ldap://127.0.0.1:" + std::to_string(testing::FreePort());
+  testing::UseFixtureSettingsWith(membership +
+                                  testing::LdapDirectorySection(*server, "timeout = 2\n"));
+  auto down = SignInAs("cce1", "heliq-demo");
+  ASSERT_TRUE(down);
+  EXPECT_EQ(down->status, 503) << down->body;
+  EXPECT_EQ(down->body.find("heliq-demo"), std::string::npos) << down->body;
+  EXPECT_EQ(Count("SESSIONS"), sessions);
 }
 
 INSTANTIATE_DATABASE_TEST_SUITE(HttpPeopleTest);

@@ -5,22 +5,14 @@
 #include <string>
 #include <string_view>
 
-#include "common/heliq_utilities.h"
-#include "platform/configuration.h"
+#include "tests/support/ldap_directory.h"
 
 namespace heliq::testing {
 
 // The settings DatabaseTest made (install dir, connections, no log file), the cheapest password
 // hashing (so sanitizer builds stay fast), and `sections` (TOML text) after them.
 inline void UseSettingsWith(std::string_view sections) {
-  auto literal = [](const std::string& text) { return "'" + text + "'"; };
-  std::string text = "install_dir = " + literal(GetInstallDir()) + "\n[connections]\n";
-  for (const char* application : {"Heliq", "RAvuruvo", "BackOffice", "Directory"}) {
-    text +=
-        std::string(application) + " = " + literal(SettingValue("connections", application)) + "\n";
-  }
-  SetSettingsText(text + "[log]\nfile = ''\n[directory]\npassword_cost = 'minimum'\n" +
-                  std::string(sections));
+  UseFixtureSettingsWith("[directory]\npassword_cost = 'minimum'\n" + std::string(sections));
 }
 
 }  // namespace heliq::testing

@@ -16,6 +16,7 @@
 #include "serviceprocess/solve_on_no_response.h"
 #include "servicerequest/question/question.h"
 #include "tests/support/database_fixture.h"
+#include "tests/support/ldap_directory.h"
 
 namespace heliq {
 namespace {
@@ -118,105 +119,129 @@ class EscalationTest : public testing::DatabaseTest {
     return ids;
   }
 
+  // The demo installation: one mail per audience, laid out character for character; the mailed
+  // requests escalate once, and again only after a status change restarts their timer.
+  void DemoRunMailsEachAudienceOnceUntilTheTimerRestarts() {
+    Add(101, 1, "", "5", HoursAgo(4, 1));        // unassigned, one second overdue
+    Add(102, 1, "", "5", HoursAgo(4));           // deadline == now: not overdue
+    Add(103, 2, "sce1", "5", HoursAgo(8, 1));    // support centre, still queued
+    Add(104, 1, "cce1", "15", HoursAgo(24, 1));  // assigned
+    Add(106, 2, "sce2", "25", HoursAgo(48, 1), "cust3");
+    Add(107, 4, "", "5", HoursAgo(100));  // no centre that escalates
+    Add(108, 1, "", "5", HoursAgo(100));
+    Exec("UPDATE REMINDER SET R_STATUS = '180' WHERE Q_ID = 108");  // not a watched status
+
+    Escalate();
+    ASSERT_EQ(mails_.size(), 4u);
+    const MailMessage& dispatch = mails_[0];
+    EXPECT_EQ(dispatch.from, "servicedesk@example.com");
+    EXPECT_EQ(dispatch.to, kDispatchersAndSupervisors);
+    EXPECT_EQ(dispatch.subject, "Service requests waiting for dispatch");
+    EXPECT_EQ(dispatch.body,
+              "The following service requests have waited longer than agreed without an engineer. "
+              "Please dispatch them.\r\n" +
+                  kPlainHeader + "\r\n101" + S(13) + kSpringfield + "2" + S(9) + "Request 101" +
+                  "\r\n103" + S(13) + kSpringfield + "2" + S(9) + "Request 103" +
+                  "\r\n\r\nhttp://servicedesk.example.com/heliq/dispatch");
+    EXPECT_EQ(mails_[1].to, std::vector<std::string>{"cce1@servicedesk.example.com"});
+    EXPECT_EQ(mails_[1].subject, "Your service requests are overdue");
+    EXPECT_EQ(mails_[1].body,
+              "The following service requests assigned to you have waited longer than agreed. "
+              "Please take care of them.\r\n" +
+                  kPlainHeader + "\r\n104" + S(13) + kSpringfield + "2" + S(9) + "Request 104" +
+                  "\r\n\r\nhttp://servicedesk.example.com/heliq/myrequests");
+    EXPECT_EQ(mails_[2].to, std::vector<std::string>{"sce2@servicedesk.example.com"});
+    EXPECT_NE(mails_[2].body.find("\r\n106" + S(13) + "Munich Networks GmbH" + S(14) + "2" + S(9) +
+                                  "Request 106\r\n"),
+              std::string::npos);
+    EXPECT_EQ(mails_[3].to, kSupervisors);
+    EXPECT_EQ(mails_[3].body,
+              "The following assigned service requests have waited longer than agreed, listed by "
+              "engineer.\r\n" +
+                  kSupervisorHeader + "cce1\r\n" + S(32) + "104" + S(13) + kSpringfield + "2" +
+                  S(9) + "Request 104\r\nsce2\r\n" + S(32) + "106" + S(13) +
+                  "Munich Networks GmbH" + S(14) + "2" + S(9) + "Request 106" +
+                  "\r\n\r\nhttp://servicedesk.example.com/heliq/overview");
+    EXPECT_EQ(Running(), (std::vector<int32_t>{102, 107, 108}));
+
+    mails_.clear();
+    Escalate();
+    EXPECT_TRUE(mails_.empty());
+
+    // Taking the request in hand restarts its timer; a day later it is overdue again.
+    RunUnitOfWork([] {
+      auto details = Dictionary::Create();
+      details->Set("Q_ID", Variant(104));
+      details->Set("T_NAME", Variant("cce1"));
+      GetComponentAs<Question>(kQuestionClassId)->TakeInHand(details);
+    });
+    SetFixedTime(kTestNow.AddSeconds(24 * 3600 + 1));
+    Escalate();
+    ASSERT_EQ(mails_.size(), 3u);  // dispatchers (102, now overdue), cce1, supervisors
+    EXPECT_NE(mails_[1].body.find("\r\n104" + S(13)), std::string::npos);
+    EXPECT_EQ(Running(), (std::vector<int32_t>{107, 108}));
+  }
+
+  void SwitchesChooseAudiencesAndWhatIsCleared() {
+    Add(1, 1, "", "5", HoursAgo(5));
+    Add(2, 1, "cce2", "25", HoursAgo(25));
+    for (const char* off : {"", "0", "2"}) {
+      SetParameter("Escalation_mail", off);
+      if (*off == '\0') Exec("DELETE FROM PARAMETERS WHERE PARAM_NAME = 'Escalation_mail'");
+      Escalate();
+      EXPECT_TRUE(mails_.empty()) << "Escalation_mail '" << off << "'";
+    }
+    SetParameter("Escalation_mail", "1");
+    SetSwitches(0, 0, 0);
+    Escalate();
+    EXPECT_TRUE(mails_.empty());
+    EXPECT_EQ(Running(), (std::vector<int32_t>{1, 2}));
+
+    // Engineers only: the unassigned request is never listed and keeps its timer.
+    SetSwitches(0, 1, 0);
+    Escalate();
+    ASSERT_EQ(mails_.size(), 1u);
+    EXPECT_EQ(mails_[0].to, std::vector<std::string>{"cce2@servicedesk.example.com"});
+    EXPECT_EQ(Running(), std::vector<int32_t>{1});
+
+    // Supervisors only: the dispatcher table goes to the supervisors alone.
+    Exec("UPDATE REMINDER SET T1_DATE = ?", {Variant(HoursAgo(25))});
+    mails_.clear();
+    SetSwitches(0, 0, 1);
+    Escalate();
+    ASSERT_EQ(mails_.size(), 2u);
+    EXPECT_EQ(mails_[0].to, kSupervisors);
+    EXPECT_EQ(mails_[0].subject, "Service requests waiting for dispatch");
+    EXPECT_EQ(mails_[1].subject, "Overdue service requests by engineer");
+    EXPECT_TRUE(Running().empty());
+  }
+
   std::vector<MailMessage> mails_;
   std::function<void()> on_send_;  // runs while the run is between its select and its clearing
 };
 
-// The demo installation: one mail per audience, laid out character for character; the mailed
-// requests escalate once, and again only after a status change restarts their timer.
+// Each run reads dispatchers, supervisors, engineers and partners from the directory: the
+// embedded one and slapd give the same mails.
 TEST_P(EscalationTest, DemoRunMailsEachAudienceOnceUntilTheTimerRestarts) {
-  Add(101, 1, "", "5", HoursAgo(4, 1));        // unassigned, one second overdue
-  Add(102, 1, "", "5", HoursAgo(4));           // deadline == now: not overdue
-  Add(103, 2, "sce1", "5", HoursAgo(8, 1));    // support centre, still queued
-  Add(104, 1, "cce1", "15", HoursAgo(24, 1));  // assigned
-  Add(106, 2, "sce2", "25", HoursAgo(48, 1), "cust3");
-  Add(107, 4, "", "5", HoursAgo(100));  // no centre that escalates
-  Add(108, 1, "", "5", HoursAgo(100));
-  Exec("UPDATE REMINDER SET R_STATUS = '180' WHERE Q_ID = 108");  // not a watched status
+  DemoRunMailsEachAudienceOnceUntilTheTimerRestarts();
+}
 
-  Escalate();
-  ASSERT_EQ(mails_.size(), 4u);
-  const MailMessage& dispatch = mails_[0];
-  EXPECT_EQ(dispatch.from, "servicedesk@example.com");
-  EXPECT_EQ(dispatch.to, kDispatchersAndSupervisors);
-  EXPECT_EQ(dispatch.subject, "Service requests waiting for dispatch");
-  EXPECT_EQ(dispatch.body,
-            "The following service requests have waited longer than agreed without an engineer. "
-            "Please dispatch them.\r\n" +
-                kPlainHeader + "\r\n101" + S(13) + kSpringfield + "2" + S(9) + "Request 101" +
-                "\r\n103" + S(13) + kSpringfield + "2" + S(9) + "Request 103" +
-                "\r\n\r\nhttp://servicedesk.example.com/heliq/dispatch");
-  EXPECT_EQ(mails_[1].to, std::vector<std::string>{"cce1@servicedesk.example.com"});
-  EXPECT_EQ(mails_[1].subject, "Your service requests are overdue");
-  EXPECT_EQ(mails_[1].body,
-            "The following service requests assigned to you have waited longer than agreed. "
-            "Please take care of them.\r\n" +
-                kPlainHeader + "\r\n104" + S(13) + kSpringfield + "2" + S(9) + "Request 104" +
-                "\r\n\r\nhttp://servicedesk.example.com/heliq/myrequests");
-  EXPECT_EQ(mails_[2].to, std::vector<std::string>{"sce2@servicedesk.example.com"});
-  EXPECT_NE(mails_[2].body.find("\r\n106" + S(13) + "Munich Networks GmbH" + S(14) + "2" + S(9) +
-                                "Request 106\r\n"),
-            std::string::npos);
-  EXPECT_EQ(mails_[3].to, kSupervisors);
-  EXPECT_EQ(mails_[3].body,
-            "The following assigned service requests have waited longer than agreed, listed by "
-            "engineer.\r\n" +
-                kSupervisorHeader + "cce1\r\n" + S(32) + "104" + S(13) + kSpringfield + "2" + S(9) +
-                "Request 104\r\nsce2\r\n" + S(32) + "106" + S(13) + "Munich Networks GmbH" + S(14) +
-                "2" + S(9) + "Request 106" +
-                "\r\n\r\nhttp://servicedesk.example.com/heliq/overview");
-  EXPECT_EQ(Running(), (std::vector<int32_t>{102, 107, 108}));
-
-  mails_.clear();
-  Escalate();
-  EXPECT_TRUE(mails_.empty());
-
-  // Taking the request in hand restarts its timer; a day later it is overdue again.
-  RunUnitOfWork([] {
-    auto details = Dictionary::Create();
-    details->Set("Q_ID", Variant(104));
-    details->Set("T_NAME", Variant("cce1"));
-    GetComponentAs<Question>(kQuestionClassId)->TakeInHand(details);
-  });
-  SetFixedTime(kTestNow.AddSeconds(24 * 3600 + 1));
-  Escalate();
-  ASSERT_EQ(mails_.size(), 3u);  // dispatchers (102, now overdue), cce1, supervisors
-  EXPECT_NE(mails_[1].body.find("\r\n104" + S(13)), std::string::npos);
-  EXPECT_EQ(Running(), (std::vector<int32_t>{107, 108}));
+TEST_P(EscalationTest, DemoRunMailsEachAudienceOnceFromTheLdapDirectory) {
+  if (!testing::UseDirectory(testing::DirectoryKind::kLdap)) {
+    GTEST_SKIP() << "HELIQ_TEST_LDAP is not set";
+  }
+  DemoRunMailsEachAudienceOnceUntilTheTimerRestarts();
 }
 
 TEST_P(EscalationTest, SwitchesChooseAudiencesAndWhatIsCleared) {
-  Add(1, 1, "", "5", HoursAgo(5));
-  Add(2, 1, "cce2", "25", HoursAgo(25));
-  for (const char* off : {"", "0", "2"}) {
-    SetParameter("Escalation_mail", off);
-    if (*off == '\0') Exec("DELETE FROM PARAMETERS WHERE PARAM_NAME = 'Escalation_mail'");
-    Escalate();
-    EXPECT_TRUE(mails_.empty()) << "Escalation_mail '" << off << "'";
+  SwitchesChooseAudiencesAndWhatIsCleared();
+}
+
+TEST_P(EscalationTest, SwitchesChooseAudiencesFromTheLdapDirectory) {
+  if (!testing::UseDirectory(testing::DirectoryKind::kLdap)) {
+    GTEST_SKIP() << "HELIQ_TEST_LDAP is not set";
   }
-  SetParameter("Escalation_mail", "1");
-  SetSwitches(0, 0, 0);
-  Escalate();
-  EXPECT_TRUE(mails_.empty());
-  EXPECT_EQ(Running(), (std::vector<int32_t>{1, 2}));
-
-  // Engineers only: the unassigned request is never listed and keeps its timer.
-  SetSwitches(0, 1, 0);
-  Escalate();
-  ASSERT_EQ(mails_.size(), 1u);
-  EXPECT_EQ(mails_[0].to, std::vector<std::string>{"cce2@servicedesk.example.com"});
-  EXPECT_EQ(Running(), std::vector<int32_t>{1});
-
-  // Supervisors only: the dispatcher table goes to the supervisors alone.
-  Exec("UPDATE REMINDER SET T1_DATE = ?", {Variant(HoursAgo(25))});
-  mails_.clear();
-  SetSwitches(0, 0, 1);
-  Escalate();
-  ASSERT_EQ(mails_.size(), 2u);
-  EXPECT_EQ(mails_[0].to, kSupervisors);
-  EXPECT_EQ(mails_[0].subject, "Service requests waiting for dispatch");
-  EXPECT_EQ(mails_[1].subject, "Overdue service requests by engineer");
-  EXPECT_TRUE(Running().empty());
+  SwitchesChooseAudiencesAndWhatIsCleared();
 }
 
 // Two templates of one type: the higher Mail_Id wins. A template text without a DATALABEL text

@@ -11,6 +11,8 @@
 #include "platform/object_context.h"
 #include "portal/directory/directory_store.h"
 #include "servicerequest/dispatch/dispatch.h"
+#include "tests/support/ldap_directory.h"
+#include "tests/support/raw_http.h"
 #include "tests/support/request_fixture.h"
 
 namespace heliq {
@@ -421,6 +423,99 @@ TEST_P(DispatchTest, NullKeywordFailsTheDispatch) {
 }
 
 INSTANTIATE_DATABASE_TEST_SUITE(DispatchTest);
+
+// The demo's engineers, rules and customers, read from the embedded directory or from slapd: the
+// same choices and the same engineer lists.
+class DemoDirectoryDispatchTest : public DispatchTest {
+ protected:
+  void SetUp() override {
+    DispatchTest::SetUp();
+    if (IsSkipped()) return;
+    // The demo brings its own parameters and weights; the fixture's two parameters are put back
+    // after it.
+    for (const char* table : {"PARAMETERS", "CCEDISWEIGHT", "SCEDISWEIGHT"}) {
+      Exec(std::string("delete from ") + table);
+    }
+    LoadDemoData();
+    Exec("delete from PARAMETERS where PARAM_NAME = 'DataFileRelativePath'");
+    Exec(
+        "insert into PARAMETERS (PARAM_NAME, PARAM_VALUE) values ('DataFileRelativePath', "
+        "'data\\files/')");
+    SetManualDispatching("True");
+  }
+
+  void Dispatch(int32_t id, int32_t center, const std::string& text, bool automatic) {
+    InspectableDispatch dispatch;
+    RunUnitOfWork([&] {
+      if (center == 1) {
+        dispatch.DispatchHDS("1", "4", "cust1", id, text, automatic, 1033);
+      } else {
+        Variant error;
+        dispatch.DispatchAHDS("1", "4", "cust1", id, text, automatic, 1033, nullptr, error);
+      }
+    });
+  }
+
+  void DispatchesTheDemoAlike() {
+    RegisteredRequest(1);
+    Dispatch(1, 1, "the printer jams", true);
+    EXPECT_EQ(Value("select D_DIRECT_TO from QUESTIONS where Q_ID = 1").ToText(), "cce1");
+    EXPECT_EQ(Value("select Q_STATUS from QUESTIONS where Q_ID = 1"), Variant(15));
+
+    RegisteredRequest(2);
+    Dispatch(2, 1, "the printer jams", false);
+    const EngineerList call_centre = ReadList(ListPath("CC_", 2));
+    EXPECT_TRUE(call_centre.rules_applied);
+    EXPECT_EQ(call_centre.logins, (std::vector<std::string>{"cce1", "cce2", "cce3"}));
+    EXPECT_EQ(call_centre.first_names,
+              (std::vector<std::string>{"Emily", "J\xc3\xbcrgen", "Haruki"}));
+
+    RegisteredRequest(3, 2);
+    Dispatch(3, 2, "hardware repair", false);
+    const EngineerList support_centre = ReadList(ListPath("SC_", 3));
+    EXPECT_EQ(support_centre.logins, (std::vector<std::string>{"sce1", "sce2"}));
+    EXPECT_EQ(support_centre.first_names, (std::vector<std::string>{"Robert", "M."}));
+  }
+};
+
+TEST_P(DemoDirectoryDispatchTest, EmbeddedDirectory) {
+  testing::UseDirectory(testing::DirectoryKind::kEmbedded);
+  DispatchesTheDemoAlike();
+}
+
+TEST_P(DemoDirectoryDispatchTest, LdapDirectory) {
+  if (!testing::UseDirectory(testing::DirectoryKind::kLdap)) {
+    GTEST_SKIP() << "HELIQ_TEST_LDAP is not set";
+  }
+  DispatchesTheDemoAlike();
+}
+
+TEST_P(DemoDirectoryDispatchTest, LdapServerDownFailsTheDispatchAndCommitsNothing) {
+  auto server = testing::TestLdap();
+  if (!server) GTEST_SKIP() << "HELIQ_TEST_LDAP is not set";
+  server->uri = "ldap://127.0.0.1:" + std::to_string(testing::FreePort());
+  testing::UseFixtureSettingsWith(testing::MembershipSection(server->bind_dn, server->password) +
+                                  testing::LdapDirectorySection(*server, "timeout = 2\n"));
+  RegisteredRequest(1);
+  const int64_t log_rows = Count("TRANSACTIONS");
+  const Variant queue = Value("select QUEUESIZE from CCEDISRULE where LOGIN = 'cce1'");
+  try {
+    Dispatch(1, 1, "the printer jams", true);
+    FAIL() << "dispatched without a directory";
+  } catch (const ComError& e) {
+    EXPECT_EQ(e.number(), err::kDbConnection) << e.description();
+    EXPECT_NE(e.description().find(server->uri), std::string::npos) << e.description();
+  }
+  EXPECT_EQ(Value("select Q_STATUS from QUESTIONS where Q_ID = 1"), Variant(5));
+  EXPECT_TRUE(Value("select D_DIRECT_TO from QUESTIONS where Q_ID = 1").IsNull());
+  EXPECT_EQ(Value("select QUEUESIZE from CCEDISRULE where LOGIN = 'cce1'"), queue);
+  EXPECT_EQ(Count("TRANSACTIONS"), log_rows);
+  RegisteredRequest(2);
+  EXPECT_THROW(Dispatch(2, 1, "", false), ComError);
+  EXPECT_FALSE(std::filesystem::exists(ListPath("CC_", 2)));
+}
+
+INSTANTIATE_DATABASE_TEST_SUITE(DemoDirectoryDispatchTest);
 
 TEST(SortEngineersTest, StableAscendingWithoutSizeLimit) {
   std::vector<InspectableDispatch::Candidate> rows(70000);

@@ -1,5 +1,6 @@
-// heliq directory: looks at and changes the embedded directory (users, roles, business partners,
-// passwords).
+// heliq directory: says which directory is configured, tests the connection to it and looks people
+// up (embedded or LDAP); looks at and changes the embedded directory (users, roles, business
+// partners, passwords).
 #include <termios.h>
 #include <unistd.h>
 
@@ -8,8 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "common/directory.h"
+#include "common/lookups.h"
 #include "platform/com_error.h"
+#include "platform/configuration.h"
 #include "portal/directory/directory_store.h"
+#include "portal/ldap/ldap_components.h"
+#include "portal/ldap/ldap_connection.h"
 #include "tools/commands.h"
 
 namespace heliq::tools {
@@ -82,11 +88,98 @@ std::string ReadNewPassword(const std::string& login) {
   return first;
 }
 
+constexpr std::string_view kCommand = "heliq directory";
+
+// The roles the system asks the directory for.
+constexpr int32_t kRoles[] = {kRoleDispatchers,        kRoleCallCentreEngineers,
+                              kRoleSupervisors,        kRoleSupportCentreEngineers,
+                              kRoleFurtherDispatchers, kRoleFurtherSupervisors};
+
+std::string BindName() {
+  return MembershipBindName(SettingValue("membership", "account"),
+                            SettingValue("membership", "root"));
+}
+
+// What [directory] and [membership] say; never a password, only whether one is set.
+void PrintConfigured() {
+  const std::string password_state =
+      SettingValue("membership", "password").empty() ? "not set" : "set";
+  if (!DirectoryIsLdap()) {
+    std::cout << "directory: embedded (tables DIR_USER, DIR_USER_ROLE and DIR_PARTNER in the "
+                 "database of [connections] Directory, else the system database)\n"
+              << "bind account: "
+              << (BindName().empty() ? "(none: every bind is accepted)" : BindName())
+              << "\npassword: " << password_state << std::endl;
+    return;
+  }
+  const LdapSettings settings = LdapSettings::Read(kCommand);
+  std::cout << "directory: ldap\nservers: " << settings.uri
+            << "\nStartTLS: " << (settings.start_tls ? "required" : "off")
+            << "\nCA file: " << (settings.ca_file.empty() ? "(the system's)" : settings.ca_file)
+            << "\nbase DN: " << settings.base_dn << "\nuser filter: " << settings.user_filter
+            << "\ngroup filter: " << settings.group_filter
+            << "\nlogin attribute: " << settings.attributes.login << "\n";
+  for (int32_t role : kRoles) {
+    const std::string group = settings.RoleGroup(role);
+    std::cout << "role " << role << " group: " << (group.empty() ? "(none)" : group) << "\n";
+  }
+  std::cout << "partners: " << settings.partner_base << " " << settings.partner_filter
+            << "\nbind account: " << BindName() << "\npassword: " << password_state
+            << "\ntimeout: " << settings.timeout_seconds << " s, page size " << settings.page_size
+            << std::endl;
+}
+
+void PrintPerson(const MembershipUser& user) {
+  std::string roles;
+  for (int32_t role : kRoles) {
+    if (user.IsInRole(role)) roles += (roles.empty() ? "" : ",") + std::to_string(role);
+  }
+  std::cout << "login: " << user.Login() << "\ngiven name: " << user.GivenName()
+            << "\nsurname: " << user.Surname() << "\nmail: " << user.Mail()
+            << "\nlanguage: " << user.LanguageId() << "\ncountry: " << user.Country()
+            << "\nbusiness partner: " << user.BusinessPartnerId()
+            << "\nregistration set: " << user.RegistrationSet()
+            << "\nengineer code: " << user.EngineerCode() << "\nroles: " << roles << std::endl;
+}
+
+// Binds with the service account and counts the members of every role the system reads; on LDAP
+// first says which server answered. Any failure propagates with its own message.
+void TestConnection() {
+  if (DirectoryIsLdap()) {
+    const LdapSettings settings = LdapSettings::Read(kCommand);
+    LdapConnection connection = LdapConnection::Open(settings, kCommand);
+    if (!connection.Bind(BindName(), SettingValue("membership", "password"))) {
+      throw ComError(err::kUnauthorized, std::string(kCommand),
+                     "the directory refused to bind account '" + BindName() + "'");
+    }
+    std::cout << "server " << connection.ConnectedServer() << " answered"
+              << (settings.start_tls ? " over StartTLS" : "") << "; bound as " << BindName()
+              << std::endl;
+  }
+  auto members = BindDirectoryMembers();
+  for (int32_t role : kRoles) {
+    std::cout << "role " << role << " members: " << members->ListRoleMembers(role, "").row_count()
+              << std::endl;
+  }
+}
+
+// The embedded directory's own commands make no sense against a directory server.
+void RequireEmbedded(const std::string& subcommand) {
+  if (DirectoryIsLdap()) {
+    throw ComError(err::kInvalidProcedureCall, std::string(kCommand),
+                   "'" + subcommand +
+                       "' works on the embedded directory only, but [directory] kind is \"ldap\": "
+                       "manage people, roles and passwords in the directory server");
+  }
+}
+
 }  // namespace
 
 CommandRunner AddDirectoryCommand(CLI::App& app) {
   auto* command = app.add_subcommand(
-      "directory", "look at and change the embedded directory: users, roles, business partners");
+      "directory",
+      "show and test the configured directory (embedded or LDAP), look people up; look at and "
+      "change the embedded directory: users, roles, business partners");
   command->require_subcommand(1);
 
   struct Args {
@@ -97,6 +190,13 @@ CommandRunner AddDirectoryCommand(CLI::App& app) {
     std::string partner_name;
   };
   auto args = std::make_shared<Args>();
+
+  auto* show = command->add_subcommand(
+      "show", "say which directory is configured and how (never a password)");
+  auto* test = command->add_subcommand(
+      "test", "bind with the [membership] account and count the members of each role");
+  auto* lookup = command->add_subcommand("lookup", "look a person up: attributes and roles");
+  lookup->add_option("login", args->user.login, "the person's login")->required();
 
   auto* users = command->add_subcommand("users", "list the users with their attributes and roles");
 
@@ -137,6 +237,21 @@ CommandRunner AddDirectoryCommand(CLI::App& app) {
 
   return [=] {
     if (!*command) return -1;
+    if (*show) {
+      PrintConfigured();
+      return 0;
+    }
+    if (*test) {
+      TestConnection();
+      return 0;
+    }
+    if (*lookup) {
+      PrintPerson(*BindDirectoryUser(args->user.login));
+      return 0;
+    }
+    for (const CLI::App* subcommand : command->get_subcommands()) {
+      RequireEmbedded(subcommand->get_name());
+    }
     DirectoryStore store = DirectoryStore::FromSettings();
     if (*users) {
       PrintUsers(store.ListUsers());

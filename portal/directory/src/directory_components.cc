@@ -13,46 +13,16 @@
 #include "platform/com_error.h"
 #include "platform/configuration.h"
 #include "platform/text.h"
+#include "portal/directory/directory_common.h"
 #include "portal/directory/directory_store.h"
+#include "portal/ldap/ldap_components.h"
 
 namespace heliq {
 namespace {
 
 constexpr std::string_view kMembershipSection = "membership";
 
-// The attributes a member table or a search filter may name, and where each lives on a user.
-struct Attribute {
-  std::string_view name;
-  std::string DirectoryUser::*field;
-};
-
-const Attribute kAttributes[] = {
-    {"cn", &DirectoryUser::login},
-    {"givenname", &DirectoryUser::given_name},
-    {"sn", &DirectoryUser::surname},
-    {"mail", &DirectoryUser::mail},
-    {"languageid", &DirectoryUser::language_id},
-    {"c", &DirectoryUser::country},
-    {"BusinessPartnerID", &DirectoryUser::business_partner_id},
-    {"registrationset", &DirectoryUser::registration_set},
-    {"EmployeeNumber", &DirectoryUser::engineer_code},
-};
-
-// Every member table starts with these columns, in this order.
-constexpr std::string_view kFixedColumns[] = {"dn", "mail", "cn"};
-
 char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
-[[noreturn]] void BadInput(std::string_view class_id, std::string description) {
-  throw ComError(err::kInvalidProcedureCall, std::string(class_id), std::move(description));
-}
-
-const Attribute& FindAttribute(std::string_view class_id, std::string_view name) {
-  for (const auto& attribute : kAttributes) {
-    if (EqualsIgnoreCase(attribute.name, name)) return attribute;
-  }
-  BadInput(class_id, "the directory has no attribute '" + std::string(name) + "'");
-}
 
 // Compares without regard to (ASCII) case; "*" in `pattern` matches any run of characters.
 bool Matches(std::string_view pattern, std::string_view text) {
@@ -106,17 +76,6 @@ void CheckBind(std::string_view class_id, std::string_view bind_user,
   }
 }
 
-void RequireServerInfo(std::string_view class_id, const std::string& server_info) {
-  if (server_info.empty()) {
-    BadInput(class_id, "no site configuration is set: SetServerInfo must precede BindAs");
-  }
-}
-
-void StoreServerInfo(std::string_view class_id, const std::string& path, std::string& target) {
-  if (TrimSpace(path).empty()) BadInput(class_id, "the site configuration path is empty");
-  target = path;
-}
-
 // The distinguished name of a member: its login below the configured directory root.
 std::string DistinguishedName(const DirectoryUser& user, const std::string& root) {
   return "cn=" + user.login + (root.empty() ? "" : "," + root);
@@ -135,7 +94,8 @@ class DirectoryMembershipUser final : public MembershipUser {
     CheckBind(kMembershipUserClassId, bind_user, bind_password);
     std::optional<DirectoryUser> user = DirectoryStore::FromSettings().FindUser(login);
     if (!user) {
-      BadInput(kMembershipUserClassId, "the directory holds no user '" + std::string(login) + "'");
+      DirectoryBadInput(kMembershipUserClassId,
+                        "the directory holds no user '" + std::string(login) + "'");
     }
     user_ = std::move(user);
   }
@@ -157,7 +117,9 @@ class DirectoryMembershipUser final : public MembershipUser {
 
  private:
   const DirectoryUser& Bound() const {
-    if (!user_) BadInput(kMembershipUserClassId, "the user object is not bound: call BindAs first");
+    if (!user_) {
+      DirectoryBadInput(kMembershipUserClassId, "the user object is not bound: call BindAs first");
+    }
     return *user_;
   }
 
@@ -186,32 +148,14 @@ class DirectoryMembershipMembers final : public MembershipMembers {
   MemberTable SearchMembers(const std::vector<std::string>& filters,
                             std::string_view attributes) override {
     const auto columns = Columns(attributes);
-    struct Filter {
-      const Attribute* attribute;
-      std::string value;
-    };
-    std::vector<Filter> parsed;
-    for (const auto& text : filters) {
-      std::string_view filter = TrimSpace(text);
-      if (filter.size() >= 2 && filter.front() == '(' && filter.back() == ')') {
-        filter = TrimSpace(filter.substr(1, filter.size() - 2));
-      }
-      const size_t equals = filter.find('=');
-      if (equals == std::string_view::npos) {
-        BadInput(kMembershipMembersClassId,
-                 "member search filter '" + text + "' is not of the form attribute=value");
-      }
-      parsed.push_back(
-          {&FindAttribute(kMembershipMembersClassId, TrimSpace(filter.substr(0, equals))),
-           std::string(TrimSpace(filter.substr(equals + 1)))});
-    }
+    const std::vector<MemberFilter> parsed = ParseMemberFilters(kMembershipMembersClassId, filters);
     // An empty value names nothing: no member matches it.
     for (const auto& filter : parsed) {
       if (filter.value.empty()) return Table(columns, {});
     }
     // Let the database narrow the candidates by an exact login or engineer code.
     std::vector<DirectoryUser> candidates;
-    auto exact = [&](std::string DirectoryUser::*field) -> const Filter* {
+    auto exact = [&](std::string DirectoryUser::*field) -> const MemberFilter* {
       for (const auto& filter : parsed) {
         if (filter.attribute->field == field && filter.value.find('*') == std::string::npos) {
           return &filter;
@@ -219,16 +163,16 @@ class DirectoryMembershipMembers final : public MembershipMembers {
       }
       return nullptr;
     };
-    if (const Filter* code = exact(&DirectoryUser::engineer_code)) {
+    if (const MemberFilter* code = exact(&DirectoryUser::engineer_code)) {
       candidates = Store().UsersWithEngineerCode(code->value);
-    } else if (const Filter* login = exact(&DirectoryUser::login)) {
+    } else if (const MemberFilter* login = exact(&DirectoryUser::login)) {
       if (auto user = Store().FindUser(login->value)) candidates.push_back(std::move(*user));
     } else {
       candidates = Store().ListUsers();
     }
     std::vector<DirectoryUser> found;
     for (auto& user : candidates) {
-      const bool all = std::all_of(parsed.begin(), parsed.end(), [&](const Filter& filter) {
+      const bool all = std::all_of(parsed.begin(), parsed.end(), [&](const MemberFilter& filter) {
         const std::string& value = user.*(filter.attribute->field);
         return !value.empty() && Matches(filter.value, value);
       });
@@ -240,45 +184,23 @@ class DirectoryMembershipMembers final : public MembershipMembers {
  private:
   const DirectoryStore& Store() const {
     if (!store_) {
-      BadInput(kMembershipMembersClassId, "the members object is not bound: call BindAs first");
+      DirectoryBadInput(kMembershipMembersClassId,
+                        "the members object is not bound: call BindAs first");
     }
     return *store_;
   }
 
-  // The fixed columns, then the attributes asked for (unknown names raise error 5; names already
-  // among the columns are not repeated).
-  static std::vector<const Attribute*> Columns(std::string_view attributes) {
-    std::vector<const Attribute*> extra;
-    size_t start = 0;
-    while (start <= attributes.size()) {
-      size_t comma = attributes.find(',', start);
-      if (comma == std::string_view::npos) comma = attributes.size();
-      const std::string_view name = TrimSpace(attributes.substr(start, comma - start));
-      start = comma + 1;
-      if (name.empty()) continue;
-      const Attribute* attribute = &FindAttribute(kMembershipMembersClassId, name);
-      const bool fixed = std::any_of(std::begin(kFixedColumns), std::end(kFixedColumns),
-                                     [&](std::string_view c) { return c == attribute->name; });
-      if (!fixed && std::find(extra.begin(), extra.end(), attribute) == extra.end()) {
-        extra.push_back(attribute);
-      }
-    }
-    return extra;
+  static std::vector<const DirectoryAttribute*> Columns(std::string_view attributes) {
+    return MemberColumns(kMembershipMembersClassId, attributes);
   }
 
-  static MemberTable Table(const std::vector<const Attribute*>& extra,
+  static MemberTable Table(const std::vector<const DirectoryAttribute*>& extra,
                            const std::vector<DirectoryUser>& users) {
-    std::vector<std::string> columns(std::begin(kFixedColumns), std::end(kFixedColumns));
-    for (const Attribute* attribute : extra) columns.emplace_back(attribute->name);
     const std::string root = SettingValue(kMembershipSection, "root");
-    std::vector<std::vector<std::string>> rows;
-    rows.reserve(users.size());
-    for (const auto& user : users) {
-      std::vector<std::string> row = {DistinguishedName(user, root), user.mail, user.login};
-      for (const Attribute* attribute : extra) row.push_back(user.*(attribute->field));
-      rows.push_back(std::move(row));
-    }
-    return MemberTable(std::move(columns), std::move(rows));
+    std::vector<std::string> dns;
+    dns.reserve(users.size());
+    for (const auto& user : users) dns.push_back(DistinguishedName(user, root));
+    return BuildMemberTable(extra, users, dns);
   }
 
   std::string server_info_;
@@ -311,19 +233,29 @@ class DirectoryBusinessPartner final : public BusinessPartner {
   }
 };
 
+// The embedded object or the LDAP one, as [directory] kind says when the object is created: a
+// changed setting takes effect for the next object.
+template <typename Embedded, typename Interface>
+ComponentFactory ByKind(std::unique_ptr<Interface> (*ldap)()) {
+  return [ldap]() -> std::unique_ptr<Component> {
+    if (DirectoryIsLdap()) return ldap();
+    return std::make_unique<Embedded>();
+  };
+}
+
 }  // namespace
 
 void RegisterDirectoryComponents() {
   auto& registry = ComponentRegistry::Global();
   registry.Register(kMembershipUserClassId,
-                    [] { return std::make_unique<DirectoryMembershipUser>(); });
+                    ByKind<DirectoryMembershipUser>(&NewLdapMembershipUser));
   registry.Register(kMembershipMembersClassId,
-                    [] { return std::make_unique<DirectoryMembershipMembers>(); });
-  registry.Register(kPortalUserClassId, [] { return std::make_unique<DirectoryPortalUser>(); });
+                    ByKind<DirectoryMembershipMembers>(&NewLdapMembershipMembers));
+  registry.Register(kPortalUserClassId, ByKind<DirectoryPortalUser>(&NewLdapPortalUser));
   registry.Register(kBusinessPartnerClassId,
-                    [] { return std::make_unique<DirectoryBusinessPartner>(); });
+                    ByKind<DirectoryBusinessPartner>(&NewLdapBusinessPartner));
   registry.Register(kDirectorySignInClassId,
-                    [] { return std::make_unique<EmbeddedDirectorySignIn>(); });
+                    ByKind<EmbeddedDirectorySignIn>(&NewLdapDirectorySignIn));
 }
 
 }  // namespace heliq
