@@ -1,0 +1,118 @@
+// Three heliqd processes on one PostgreSQL (a cluster of the test's own), random work steps from
+// eight clients spread over them while hosts are killed with SIGKILL and started again: afterwards
+// every call a host confirmed is in the database once, every unanswered call committed as a whole
+// or left no trace, and the requests, reminders, archive and counters agree with a recount.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "tests/host/reliability/cluster_installation.h"
+#include "tests/host/reliability/request_load.h"
+#include "tests/support/pg_cluster.h"
+#include "tests/support/raw_http.h"
+
+namespace heliq {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+using std::chrono::steady_clock;
+
+constexpr int kHosts = 3;
+constexpr int kRequests = 800;
+constexpr int kClients = 8;
+constexpr auto kLoadTime = seconds(40);
+
+std::string Lines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (size_t i = 0; i < lines.size() && i < 20; ++i) text += lines[i] + "\n";
+  return text;
+}
+
+class ManyHostsTest : public testing::ClusterInstallationTest {
+ protected:
+  // Starts host `i` (again) on its port; false when it does not listen.
+  bool StartHost(int i) {
+    const std::string name = "heliqd" + std::to_string(i);
+    hosts_[i] = std::make_unique<testing::HeliqdProcess>(
+        WriteHostConfig(name, ports_[i]), install_dir() / (name + ".out"), HELIQ_HELIQD_PATH);
+    return hosts_[i]->WaitUntilListening(ports_[i]);
+  }
+
+  std::array<int, kHosts> ports_{};
+  std::array<std::unique_ptr<testing::HeliqdProcess>, kHosts> hosts_;
+};
+
+TEST_F(ManyHostsTest, HostsKilledUnderLoadLeaveEveryConfirmedCallWholeInTheDatabase) {
+  if (!testing::PostgresTestsWanted()) GTEST_SKIP() << "HELIQ_TEST_PG is not set";
+  testing::PgCluster cluster("many-hosts");
+  ASSERT_TRUE(cluster.started());
+  const std::string connection = "postgresql:" + cluster.Keywords() + " connect_timeout=2";
+  Install(connection);
+  testing::SeedLoad(*OpenSession(connection), kRequests);
+  for (int i = 0; i < kHosts; ++i) {
+    ports_[i] = testing::FreePort();
+    ASSERT_TRUE(StartHost(i)) << HostOutput("heliqd" + std::to_string(i));
+  }
+
+  testing::RequestLoad load(kRequests, 31337);
+  testing::LoadPlan plan;
+  plan.ports.assign(ports_.begin(), ports_.end());
+  plan.clients = kClients;
+  plan.carry_on = true;
+  plan.until = steady_clock::now() + kLoadTime;
+  auto running = std::async(std::launch::async, [&] { return load.Run(plan); });
+
+  // One host at a time is killed and started again; the others carry the load meanwhile.
+  std::mt19937 random(4242);
+  int kills = 0;
+  while (steady_clock::now() + seconds(3) < plan.until) {
+    std::this_thread::sleep_for(
+        milliseconds(std::uniform_int_distribution<int>(800, 2500)(random)));
+    const int victim = std::uniform_int_distribution<int>(0, kHosts - 1)(random);
+    hosts_[victim]->Signal(SIGKILL);
+    ASSERT_TRUE(hosts_[victim]->WaitForExit(seconds(30)));
+    ++kills;
+    std::this_thread::sleep_for(milliseconds(300));
+    ASSERT_TRUE(StartHost(victim)) << HostOutput("heliqd" + std::to_string(victim));
+  }
+  const testing::LoadStats stats = running.get();
+  RecordProperty("confirmed", stats.confirmed);
+  RecordProperty("unanswered", stats.unanswered);
+  RecordProperty("kills", kills);
+
+  EXPECT_GT(stats.unanswered, 0) << "no kill hit a call in flight; the test proved little";
+  EXPECT_GT(stats.confirmed, kClients * 10);
+  for (const auto& [status, count] : stats.refusals_by_status) {
+    EXPECT_EQ(status, 409) << count << " calls refused; e.g. " << Lines(stats.refusal_samples);
+  }
+  // Every host still serves after all the kills.
+  for (int i = 0; i < kHosts; ++i) {
+    EXPECT_FALSE(hosts_[i]->WaitForExit(milliseconds(0)))
+        << HostOutput("heliqd" + std::to_string(i));
+  }
+
+  auto db = OpenSession(connection);
+  std::vector<std::string> unsettled;
+  load.Settle(*db, &unsettled);
+  EXPECT_TRUE(unsettled.empty()) << Lines(unsettled);
+  const auto confirmed = load.CheckConfirmed(*db);
+  EXPECT_TRUE(confirmed.empty()) << Lines(confirmed);
+  const auto violations = testing::CheckInvariants(*db);
+  EXPECT_TRUE(violations.empty()) << Lines(violations);
+  for (auto& host : hosts_) host->Signal(SIGTERM);
+  for (int i = 0; i < kHosts; ++i) {
+    EXPECT_EQ(hosts_[i]->WaitForExit(seconds(60)), 0) << HostOutput("heliqd" + std::to_string(i));
+  }
+}
+
+}  // namespace
+}  // namespace heliq
