@@ -1,9 +1,18 @@
 #include "bench/bench_installation.h"
 
+#include <arpa/inet.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <thread>
 
 #include "host/host.h"
 #include "platform/configuration.h"
@@ -47,6 +56,62 @@ PooledSession Installation::Session() const {
 PooledSession Installation::StandInSession(const std::string& application) const {
   std::string cs = SettingValue("connections", application);
   return SessionPool::For(cs.empty() ? connection_string_ : cs, dir_.string())->Acquire();
+}
+
+std::filesystem::path Installation::WriteHostConfig(const std::string& name, int port) const {
+  const auto path = dir_ / (name + ".toml");
+  std::ofstream out(path);
+  out << "install_dir = '" << dir_.string() << "'\n[connections]\n";
+  for (const char* application : {"Heliq", "RAvuruvo", "BackOffice", "Directory"}) {
+    const std::string value = SettingValue("connections", application);
+    if (!value.empty()) out << application << " = '" << value << "'\n";
+  }
+  out << "[log]\nfile = '" << name << ".log'\n[host]\naddress = '127.0.0.1'\nport = " << port
+      << "\n";
+  return path;
+}
+
+int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = -1;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  close(fd);
+  return port;
+}
+
+HostProcess::HostProcess(const char* program, const std::filesystem::path& config,
+                         const std::filesystem::path& output) {
+  pid_ = fork();
+  if (pid_ == 0) {
+    if (!std::freopen(output.c_str(), "a", stdout) || !std::freopen(output.c_str(), "a", stderr)) {
+      _exit(126);
+    }
+    execl(program, "heliqd", "--config", config.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+}
+
+HostProcess::~HostProcess() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+bool HostProcess::WaitUntilServing(int port) const {
+  for (int i = 0; i < 500; ++i) {
+    httplib::Client probe("127.0.0.1", port);
+    if (probe.Get("/")) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
 }
 
 void RatioReporter::ReportRuns(const std::vector<Run>& runs) {

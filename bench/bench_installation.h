@@ -1,10 +1,13 @@
 // Benchmark support: a throwaway installation (configuration, schema, components) in a temporary
-// folder, on SQLite by default or on the PostgreSQL server named by HELIQ_BENCH_PG, and a
-// reporter that prints each benchmark's time relative to a baseline of the same run.
+// folder, on SQLite by default or on the PostgreSQL server named by HELIQ_BENCH_PG; heliqd
+// processes serving it; and a reporter that prints each benchmark's time relative to a baseline
+// of the same run.
 #ifndef HELIQ_BENCH_BENCH_INSTALLATION_H_
 #define HELIQ_BENCH_BENCH_INSTALLATION_H_
 
 #include <benchmark/benchmark.h>
+
+#include <sys/types.h>
 
 #include <filesystem>
 #include <map>
@@ -25,10 +28,33 @@ class Installation {
   PooledSession Session() const;
   // A session on the database of a stand-in application ("Directory", "BackOffice").
   PooledSession StandInSession(const std::string& application) const;
+  // Writes <dir>/<name>.toml: this installation's databases, the log in <name>.log, the host on
+  // 127.0.0.1:`port`; returns its path.
+  std::filesystem::path WriteHostConfig(const std::string& name, int port) const;
 
  private:
   std::filesystem::path dir_;
   std::string connection_string_;
+};
+
+// A port that was free a moment ago (a host binds it right after).
+int FreePort();
+
+// The host program `program` with `config`, its output appended to `output`; stopped with SIGTERM
+// (and waited for) when destroyed.
+class HostProcess {
+ public:
+  HostProcess(const char* program, const std::filesystem::path& config,
+              const std::filesystem::path& output);
+  ~HostProcess();
+  HostProcess(const HostProcess&) = delete;
+  HostProcess& operator=(const HostProcess&) = delete;
+  pid_t pid() const { return pid_; }
+  // True once the host answers on `port` (within 10 s).
+  bool WaitUntilServing(int port) const;
+
+ private:
+  pid_t pid_ = -1;
 };
 
 // Prints the console report, then "<name> / <baseline> = ratio" for every pair given.

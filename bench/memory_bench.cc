@@ -6,13 +6,7 @@
 //
 //   build/bench/memory_bench [total calls, default 100000]
 // HELIQ_BENCH_PG=<libpq keywords> runs it on PostgreSQL instead of SQLite.
-#include <arpa/inet.h>
 #include <httplib.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -28,54 +22,11 @@
 #include "bench/bench_installation.h"
 #include "bench/road_steps.h"
 #include "host/request_store.h"
-#include "platform/configuration.h"
 
 namespace heliq::bench {
 namespace {
 
 constexpr int kClients = 4;
-
-// The host program on the installation's settings, killed when destroyed.
-class HostProcess {
- public:
-  HostProcess(const std::filesystem::path& config, const std::filesystem::path& output) {
-    pid_ = fork();
-    if (pid_ == 0) {
-      if (!std::freopen(output.c_str(), "a", stdout) ||
-          !std::freopen(output.c_str(), "a", stderr)) {
-        _exit(126);
-      }
-      execl(HELIQ_HELIQD_PATH, "heliqd", "--config", config.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-  }
-  ~HostProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  pid_t pid() const { return pid_; }
-
- private:
-  pid_t pid_ = -1;
-};
-
-// A port that was free a moment ago (the host binds it right after).
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  int port = -1;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  close(fd);
-  return port;
-}
 
 long ResidentKilobytes(pid_t pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -91,21 +42,12 @@ int Main(int argc, char** argv) {
   Installation installation;
   PopulateRoad(installation);
   const int port = FreePort();
-  const auto config = installation.dir() / "heliqd.toml";
-  {
-    std::ofstream out(config);
-    out << "install_dir = '" << installation.dir().string() << "'\n[connections]\n";
-    for (const char* application : {"Heliq", "RAvuruvo", "BackOffice", "Directory"}) {
-      const std::string value = SettingValue("connections", application);
-      if (!value.empty()) out << application << " = '" << value << "'\n";
-    }
-    out << "[log]\nfile = 'heliqd.log'\n[host]\naddress = '127.0.0.1'\nport = " << port << "\n";
-  }
-  HostProcess host(config, installation.dir() / "heliqd.out");
-  for (int i = 0; i < 500; ++i) {
-    httplib::Client probe("127.0.0.1", port);
-    if (probe.Get("/")) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  HostProcess host(HELIQ_HELIQD_PATH, installation.WriteHostConfig("heliqd", port),
+                   installation.dir() / "heliqd.out");
+  if (!host.WaitUntilServing(port)) {
+    std::fprintf(stderr, "heliqd did not start; see %s\n",
+                 (installation.dir() / "heliqd.out").c_str());
+    return 1;
   }
 
   std::atomic<long> calls{0};

@@ -98,6 +98,10 @@ TEST_F(FailoverTest, AKilledPrimaryIsReplacedByItsStandbyWithoutRestartingTheHos
   EXPECT_FALSE(host.WaitForExit(milliseconds(0))) << HostOutput("heliqd");
   EXPECT_EQ(stats.unanswered, 0);
   EXPECT_GT(stats.uncertain, 0) << "the kill hit no call; the test proved little";
+  // A clear, retryable answer: never a 500 for a server that went away.
+  for (const auto& [status, count] : stats.uncertain_by_status) {
+    EXPECT_EQ(status, 503) << count << " calls";
+  }
   EXPECT_GT(stats.confirmed, 0);
   for (const auto& [status, count] : stats.refusals_by_status) {
     EXPECT_EQ(status, 409) << count << " calls refused; e.g. " << Lines(stats.refusal_samples);

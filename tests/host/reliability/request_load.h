@@ -261,6 +261,7 @@ struct LoadStats {
   int refused = 0;     // an error answer (the unit of work was rolled back)
   int unanswered = 0;  // no answer: the host went away during the call
   int uncertain = 0;   // answered 5xx while carrying on: outcome left to Settle
+  std::map<int, int> uncertain_by_status;
   std::map<int, int> refusals_by_status;
   std::vector<std::string> refusal_samples;  // a few error bodies, for the test's message
 };
@@ -322,7 +323,10 @@ class RequestLoad {
             if (!response && !never_sent) ++stats.unanswered;
             if (uncertain || (!response && !never_sent)) {
               r.pending = LogCodeOf(action, r.status);
-              if (response) ++stats.uncertain;
+              if (response) {
+                ++stats.uncertain;
+                ++stats.uncertain_by_status[response->status];
+              }
             } else if (response && response->status == 200) {
               ++stats.confirmed;
               ++r.confirmed;
