@@ -411,3 +411,25 @@ CREATE TABLE SIGNIN_FAILURES (
   LAST_FAILURE INTEGER NOT NULL,
   PRIMARY KEY (KIND, NAME)
 );
+
+-- The lease of each scheduled service: the host holding it ("<host name>:<pid>") and when it
+-- expires (epoch seconds of local civil time). Taken and renewed by single statements that
+-- commit on their own; a dead holder's lease simply expires.
+CREATE TABLE SERVICE_LEASES (
+  SERVICE TEXT COLLATE NOCASE NOT NULL PRIMARY KEY,
+  HOLDER TEXT NOT NULL,
+  EXPIRES INTEGER NOT NULL
+);
+
+-- Every run of a scheduled service, by a host's scheduler or by hand; ENDED stays NULL when the
+-- host died during the run. OUTCOME is "ok" or "failed: <why>".
+CREATE TABLE SERVICE_RUNS (
+  RUN_ID INTEGER PRIMARY KEY AUTOINCREMENT,
+  SERVICE TEXT COLLATE NOCASE NOT NULL,
+  HOST TEXT NOT NULL,
+  STARTED TIMESTAMP NOT NULL,
+  ENDED TIMESTAMP,
+  OUTCOME TEXT
+);
+
+CREATE INDEX SERVICE_RUNS_SERVICE ON SERVICE_RUNS (SERVICE, RUN_ID);

@@ -1,8 +1,10 @@
-// heliq escalate: one escalation run, then what it mailed and which reminder timers it cleared.
+// heliq escalate: one escalation run under the service's lease, then what it mailed and which
+// reminder timers it cleared.
 #include <algorithm>
 #include <cctype>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -11,6 +13,9 @@
 
 #include "common/heliq_utilities.h"
 #include "host/scheduler.h"
+#include "host/service_lease.h"
+#include "platform/clock.h"
+#include "platform/com_error.h"
 #include "platform/connection.h"
 #include "platform/mail.h"
 #include "tools/commands.h"
@@ -99,15 +104,27 @@ CommandRunner AddEscalateCommand(CLI::App& app) {
 
   return [=] {
     if (!*command) return -1;
+    // The same lease as the hosts' schedulers: a run by hand never overlaps a scheduled one.
+    std::string holder;
+    const std::unique_ptr<HeldLease> lease = HeldLease::Take(kAlertServiceName, Now(), &holder);
+    if (!lease) {
+      throw ComError(err::kServiceBusy, "heliq escalate",
+                     "the escalation is running elsewhere: " + holder +
+                         " holds the lease of service " + std::string(kAlertServiceName) +
+                         "; try again when it has finished");
+    }
+    RecordedRun record(kAlertServiceName, lease->holder(), Now());
     const std::set<int64_t> before = RunningTimers();
     ScopedMailRecorder recorder;
     try {
       RunEscalation();
     } catch (...) {
-      // What was mailed before the failure stays mailed: show it, then report the failure.
+      const ComError error = CurrentError();
+      record.Failed(error.description() + " (" + std::to_string(error.number()) + ")");
       PrintReport(recorder.records(), before);
       throw;
     }
+    record.Succeeded();
     PrintReport(recorder.records(), before);
     return 0;
   };
