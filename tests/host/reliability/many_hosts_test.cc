@@ -1,7 +1,8 @@
 // Three heliqd processes on one PostgreSQL (a cluster of the test's own), random work steps from
 // eight clients spread over them while hosts are killed with SIGKILL and started again: afterwards
 // every call a host confirmed is in the database once, every unanswered call committed as a whole
-// or left no trace, and the requests, reminders, archive and counters agree with a recount.
+// or left no trace, the requests, reminders, archive and counters agree with a recount, and the
+// escalation service, switched on for every host's scheduler, never ran on two hosts at once.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -14,6 +15,9 @@
 #include <string>
 #include <thread>
 
+#include "platform/clock.h"
+#include "platform/registry_store.h"
+#include "servicerequest/question/daemon.h"
 #include "tests/host/reliability/cluster_installation.h"
 #include "tests/host/reliability/request_load.h"
 #include "tests/support/pg_cluster.h"
@@ -29,7 +33,12 @@ using std::chrono::steady_clock;
 constexpr int kHosts = 3;
 constexpr int kRequests = 800;
 constexpr int kClients = 8;
-constexpr auto kLoadTime = seconds(40);
+// Long enough for the escalation service to be due twice (its shortest interval is a minute).
+constexpr auto kLoadTime = seconds(65);
+// Short, so that a host that took over from a killed one shows in the recorded runs.
+constexpr std::string_view kSchedulerSettings = "[scheduler]\nlease_seconds = 5\n";
+constexpr std::string_view kSelectRuns =
+    "select SERVICE, HOST, STARTED, ENDED from SERVICE_RUNS order by SERVICE, STARTED, RUN_ID";
 
 std::string Lines(const std::vector<std::string>& lines) {
   std::string text;
@@ -43,7 +52,8 @@ class ManyHostsTest : public testing::ClusterInstallationTest {
   bool StartHost(int i) {
     const std::string name = "heliqd" + std::to_string(i);
     hosts_[i] = std::make_unique<testing::HeliqdProcess>(
-        WriteHostConfig(name, ports_[i]), install_dir() / (name + ".out"), HELIQ_HELIQD_PATH);
+        WriteHostConfig(name, ports_[i], std::string(kSchedulerSettings)),
+        install_dir() / (name + ".out"), HELIQ_HELIQD_PATH);
     return hosts_[i]->WaitUntilListening(ports_[i]);
   }
 
@@ -58,6 +68,11 @@ TEST_F(ManyHostsTest, HostsKilledUnderLoadLeaveEveryConfirmedCallWholeInTheDatab
   const std::string connection = "postgresql:" + cluster.Keywords() + " connect_timeout=2";
   Install(connection);
   testing::SeedLoad(*OpenSession(connection), kRequests);
+  // The escalation service, every minute, switched on an hour ago: due at once.
+  const std::string key(kSchedulerParametersKey);
+  RegistryStore::FromSettings().Write(key + "Sonr_Run", "1");
+  RegistryStore::FromSettings().Write(key + "Sonr_Int", "1");
+  RegistryStore::FromSettings().Write(key + "Sonr_Time", Now().AddSeconds(-3600).ToText());
   for (int i = 0; i < kHosts; ++i) {
     ports_[i] = testing::FreePort();
     ASSERT_TRUE(StartHost(i)) << HostOutput("heliqd" + std::to_string(i));
@@ -108,6 +123,20 @@ TEST_F(ManyHostsTest, HostsKilledUnderLoadLeaveEveryConfirmedCallWholeInTheDatab
   EXPECT_TRUE(confirmed.empty()) << Lines(confirmed);
   const auto violations = testing::CheckInvariants(*db);
   EXPECT_TRUE(violations.empty()) << Lines(violations);
+
+  // Each run ended before the next run of its service started (a run whose host died has no end).
+  const ResultSet runs = db->Query(kSelectRuns, {});
+  RecordProperty("runs", static_cast<int>(runs.rows.size()));
+  EXPECT_GE(runs.rows.size(), 1u) << "no scheduled run was recorded";
+  for (size_t i = 1; i < runs.rows.size(); ++i) {
+    const auto& before = runs.rows[i - 1];
+    const auto& after = runs.rows[i];
+    if (before[0].ToText() != after[0].ToText() || before[3].IsNull()) continue;
+    EXPECT_GE(after[2].ToDate(), before[3].ToDate())
+        << after[0].ToText() << ": a run on " << after[1].ToText() << " started at "
+        << after[2].ToText() << ", before the run on " << before[1].ToText() << " ended at "
+        << before[3].ToText();
+  }
   for (auto& host : hosts_) host->Signal(SIGTERM);
   for (int i = 0; i < kHosts; ++i) {
     EXPECT_EQ(hosts_[i]->WaitForExit(seconds(60)), 0) << HostOutput("heliqd" + std::to_string(i));
