@@ -29,7 +29,8 @@ const std::vector<std::string_view>& FrontEndRequestFields();
 int32_t CreateUnregisteredRequest(const Dictionary& fields);
 
 // The request as a dictionary: "archived" (Boolean), "request" (the QUESTIONS or QUESTIONHISTORY
-// row, columns upper case), "reminder" (the REMINDER row or null), "transactions" (array of log
+// row, columns upper case, with ESCALATED: when the escalation run last mailed about it, or
+// null), "reminder" (the REMINDER row or null), "transactions" (array of log
 // rows in T_ID order), "attachments" (the files of the request's folder in the file store, each
 // {"path" relative to the folder, "name", "bytes", "T_ID" of the action it belongs to or null}, in
 // path order). Null when no request has this id.

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/mail_outbox.h"
 #include "host/service_lease.h"
 #include "platform/clock.h"
 #include "platform/database.h"
@@ -65,6 +66,21 @@ void RenderScheduler(std::ostringstream& out) {
     out << "heliq_scheduler_last_run_ok{service=\"" << Escaped(run.service) << "\"} "
         << (run.outcome == "ok" ? 1 : 0) << '\n';
   }
+}
+
+// The outbox's backlog; nothing when the database cannot be read.
+void RenderOutbox(std::ostringstream& out) {
+  OutboxCounts counts;
+  try {
+    counts = CountOutbox();
+  } catch (...) {
+    return;
+  }
+  Header(out, "heliq_mail_outbox_pending", "gauge", "Mails in the outbox still to be delivered.");
+  out << "heliq_mail_outbox_pending " << counts.pending << '\n';
+  Header(out, "heliq_mail_outbox_given_up", "gauge",
+         "Mails given up after their last attempt failed.");
+  out << "heliq_mail_outbox_given_up " << counts.given_up << '\n';
 }
 
 }  // namespace
@@ -131,6 +147,7 @@ std::string CallMetrics::Render() const {
   Header(out, "heliq_db_sessions_in_use", "gauge", "Database sessions borrowed by calls now.");
   out << "heliq_db_sessions_in_use " << pools.in_use << '\n';
   RenderScheduler(out);
+  RenderOutbox(out);
   return out.str();
 }
 

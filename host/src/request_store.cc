@@ -36,6 +36,7 @@ constexpr std::string_view kRecordIssuedNumber =
     "UPDATE REQUEST_NUMBERS SET LAST_ISSUED = ? WHERE ID = 1";
 constexpr std::string_view kSelectActive = "SELECT * FROM QUESTIONS WHERE Q_ID = ?";
 constexpr std::string_view kSelectArchived = "SELECT * FROM QUESTIONHISTORY WHERE Q_ID = ?";
+constexpr std::string_view kSelectEscalated = "SELECT ESCALATED FROM ESCALATIONS WHERE Q_ID = ?";
 constexpr std::string_view kSelectReminder =
     "SELECT Q_ID, R_STATUS, T1_DATE, T2_DATE FROM REMINDER WHERE Q_ID = ?";
 constexpr std::string_view kSelectTransactions =
@@ -275,7 +276,12 @@ Variant ReadRequest(int32_t question_id) {
         if (request.rows.empty()) return Variant::Null();
         auto answer = Dictionary::Create();
         answer->Set("archived", Variant(archived));
-        answer->Set("request", Variant(RowDictionary(request, 0)));
+        DictionaryPtr row = RowDictionary(request, 0);
+        const Variant escalated = connection->QueryValue(kSelectEscalated, id);
+        row->Set("ESCALATED", escalated.IsEmpty() || escalated.IsNull()
+                                  ? Variant::Null()
+                                  : Variant(escalated.ToDate()));
+        answer->Set("request", Variant(row));
         answer->Set("reminder", ReminderOf(*connection, id));
         answer->Set("transactions", TransactionsOf(*connection, id));
         answer->Set("attachments", AttachmentsOf(question_id));

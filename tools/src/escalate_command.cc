@@ -1,5 +1,5 @@
-// heliq escalate: one escalation run under the service's lease, then what it mailed and which
-// reminder timers it cleared.
+// heliq escalate: one escalation run under the service's lease, its mails delivered from the
+// outbox, then what it mailed and which reminder timers it cleared.
 #include <algorithm>
 #include <cctype>
 #include <iostream>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/heliq_utilities.h"
+#include "common/mail_outbox.h"
 #include "host/scheduler.h"
 #include "host/service_lease.h"
 #include "platform/clock.h"
@@ -115,16 +116,27 @@ CommandRunner AddEscalateCommand(CLI::App& app) {
     }
     RecordedRun record(kAlertServiceName, lease->holder(), Now());
     const std::set<int64_t> before = RunningTimers();
+    const int64_t last_entry = LastOutboxId();
     ScopedMailRecorder recorder;
     try {
       RunEscalation();
     } catch (...) {
+      // The run rolled back with the mails it had written to the outbox: nothing went out.
       const ComError error = CurrentError();
       record.Failed(error.description() + " (" + std::to_string(error.number()) + ")");
       PrintReport(recorder.records(), before);
       throw;
     }
     record.Succeeded();
+    // The run's mails, delivered before the command ends; one that cannot be delivered now stays
+    // in the outbox for the hosts' senders to retry.
+    OutboxOptions delivery;
+    delivery.after_id = last_entry;
+    while (true) {
+      const std::vector<OutboxDelivery> delivered = DeliverOutbox(delivery);
+      if (delivered.empty()) break;
+      delivery.after_id = delivered.back().id;
+    }
     PrintReport(recorder.records(), before);
     return 0;
   };

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "host/outbox_sender.h"
 #include "host/scheduler.h"
 #include "host/service_lease.h"
 #include "platform/clock.h"
@@ -97,10 +98,14 @@ CommandRunner AddSchedulerCommand(CLI::App& app) {
     std::cout << "heliq scheduler: schedule from " << RegistryStore::FromSettings().file().string()
               << "; stop with Ctrl-C or SIGTERM" << std::endl;
     scheduler.Start();
+    // The services' mails go out from here too when no heliqd runs.
+    OutboxSender sender(OutboxPollPeriod());
+    sender.Start();
     int signal = 0;
     sigwait(&signals, &signal);
     std::cout << "heliq scheduler: stopping" << std::endl;
     scheduler.Stop();
+    sender.Stop();
     return 0;
   };
 }
