@@ -33,8 +33,8 @@ class ClusterInstallationTest : public ::testing::Test {
   }
 
   // Settings of this process for `connection` (a heliq connection string) and the schema with its
-  // reference data in that database.
-  void Install(const std::string& connection) {
+  // reference data in that database; the demo data too when `demo`.
+  void Install(const std::string& connection, bool demo = false) {
     connection_ = connection;
     install_dir_ = std::filesystem::temp_directory_path() /
                    ("heliq-cluster-" + std::to_string(getpid()) + "-" +
@@ -44,7 +44,7 @@ class ClusterInstallationTest : public ::testing::Test {
     SetSettingsText(Settings("") + "[log]\nfile = \"\"\n");
     InitializeSystem();
     SessionPool::ResetAll();
-    InitializeDatabases(std::filesystem::path(HELIQ_SOURCE_DIR) / "db", true, false);
+    InitializeDatabases(std::filesystem::path(HELIQ_SOURCE_DIR) / "db", true, demo);
   }
 
   // A configuration file for a heliqd on 127.0.0.1:`port` logging to `name`.log; `extra` is

@@ -2,7 +2,8 @@
 // eight clients spread over them while hosts are killed with SIGKILL and started again: afterwards
 // every call a host confirmed is in the database once, every unanswered call committed as a whole
 // or left no trace, the requests, reminders, archive and counters agree with a recount, and the
-// escalation service, switched on for every host's scheduler, never ran on two hosts at once.
+// escalation service, switched on for every host's scheduler, never ran on two hosts at once and
+// mailed each overdue request once.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -10,8 +11,10 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <map>
 #include <memory>
 #include <random>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -37,6 +40,25 @@ constexpr int kClients = 8;
 constexpr auto kLoadTime = seconds(65);
 // Short, so that a host that took over from a killed one shows in the recorded runs.
 constexpr std::string_view kSchedulerSettings = "[scheduler]\nlease_seconds = 5\n";
+// Overdue requests of the demo's call centre, unassigned, their timers started long ago; their ids
+// lie below the load's, so the recount leaves them alone.
+constexpr int32_t kFirstOverdue = 501;
+constexpr int32_t kOverdue = 40;
+constexpr std::string_view kInsertOverdue =
+    "insert into QUESTIONS (Q_ID, Q_STATUS, CENTER, Q_DESC, Q_ORIGINATOR, Q_PRIORITY, "
+    "OSVREQUESTED) "
+    "values (?, 5, 1, 'Overdue', 'cust1', 2, 1)";
+constexpr std::string_view kInsertOverdueReminder =
+    "insert into REMINDER (Q_ID, R_STATUS, T1_DATE) values (?, '5', ?)";
+// Only the load's engineers take automatic dispatches: the recount knows no others.
+constexpr std::string_view kOnlyLoadEngineersAutomatic =
+    "update CCEDISRULE set APPLYFORAUTOMATIC = 0 where LOGIN not in ('eng1', 'eng2', 'eng3', "
+    "'eng4')";
+constexpr std::string_view kDispatcher = "dispatch1@servicedesk.example.com";
+constexpr std::string_view kSelectDispatcherMails =
+    "select M_ID, BODY, SENT from MAIL_OUTBOX where MAIL_TO like ?";
+constexpr std::string_view kSelectTimer = "select T1_DATE from REMINDER where Q_ID = ?";
+constexpr std::string_view kSelectUnsent = "select count(*) from MAIL_OUTBOX where SENT is null";
 constexpr std::string_view kSelectRuns =
     "select SERVICE, HOST, STARTED, ENDED from SERVICE_RUNS order by SERVICE, STARTED, RUN_ID";
 
@@ -57,6 +79,20 @@ class ManyHostsTest : public testing::ClusterInstallationTest {
     return hosts_[i]->WaitUntilListening(ports_[i]);
   }
 
+  // The pickup folder's files per outbox entry (named heliq-outbox-<entry>-...).
+  std::map<int64_t, int> PickupFilesByEntry() const {
+    std::map<int64_t, int> files;
+    static const std::regex name("heliq-outbox-([0-9]+)-.*\\.eml");
+    std::error_code error;
+    for (const auto& file :
+         std::filesystem::directory_iterator(install_dir() / "var" / "mail", error)) {
+      std::smatch match;
+      const std::string text = file.path().filename().string();
+      if (std::regex_match(text, match, name)) ++files[std::stoll(match[1].str())];
+    }
+    return files;
+  }
+
   std::array<int, kHosts> ports_{};
   std::array<std::unique_ptr<testing::HeliqdProcess>, kHosts> hosts_;
 };
@@ -66,8 +102,17 @@ TEST_F(ManyHostsTest, HostsKilledUnderLoadLeaveEveryConfirmedCallWholeInTheDatab
   testing::PgCluster cluster("many-hosts");
   ASSERT_TRUE(cluster.started());
   const std::string connection = "postgresql:" + cluster.Keywords() + " connect_timeout=2";
-  Install(connection);
-  testing::SeedLoad(*OpenSession(connection), kRequests);
+  Install(connection, /*demo=*/true);
+  {
+    auto db = OpenSession(connection);
+    testing::SeedLoad(*db, kRequests);
+    db->Execute(kOnlyLoadEngineersAutomatic, {});
+    const DateTime long_ago = Now().AddSeconds(-1000 * 3600);
+    for (int32_t id = kFirstOverdue; id < kFirstOverdue + kOverdue; ++id) {
+      db->Execute(kInsertOverdue, {Variant(id)});
+      db->Execute(kInsertOverdueReminder, {Variant(id), Variant(long_ago)});
+    }
+  }
   // The escalation service, every minute, switched on an hour ago: due at once.
   const std::string key(kSchedulerParametersKey);
   RegistryStore::FromSettings().Write(key + "Sonr_Run", "1");
@@ -137,6 +182,37 @@ TEST_F(ManyHostsTest, HostsKilledUnderLoadLeaveEveryConfirmedCallWholeInTheDatab
         << after[2].ToText() << ", before the run on " << before[1].ToText() << " ended at "
         << before[3].ToText();
   }
+
+  // Mailed once: each overdue request is in one dispatcher mail of the outbox, its timer cleared,
+  // and that mail was delivered once (one pickup file, named after the entry) unless it is still
+  // waiting, claimed by a sender that was killed (its claim outlives the test).
+  const auto deadline = steady_clock::now() + seconds(30);
+  while (db->Query(kSelectUnsent, {}).rows[0][0].ToLongLong() > 0 &&
+         steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(milliseconds(250));
+  }
+  const std::map<int64_t, int> files = PickupFilesByEntry();
+  std::map<int32_t, int> mails_per_request;
+  const ResultSet mails =
+      db->Query(kSelectDispatcherMails, {Variant("%" + std::string(kDispatcher) + "%")});
+  for (const auto& row : mails.rows) {
+    const int64_t entry = row[0].ToLongLong();
+    const std::string body = row[1].ToText();
+    for (int32_t id = kFirstOverdue; id < kFirstOverdue + kOverdue; ++id) {
+      if (std::regex_search(body, std::regex("\\b" + std::to_string(id) + "\\b"))) {
+        ++mails_per_request[id];
+      }
+    }
+    const auto file = files.find(entry);
+    const int delivered = file == files.end() ? 0 : file->second;
+    EXPECT_EQ(delivered, row[2].IsNull() ? delivered : 1) << "outbox entry " << entry;
+    EXPECT_LE(delivered, 1) << "outbox entry " << entry;
+  }
+  for (int32_t id = kFirstOverdue; id < kFirstOverdue + kOverdue; ++id) {
+    EXPECT_EQ(mails_per_request[id], 1) << "request " << id;
+    EXPECT_TRUE(db->Query(kSelectTimer, {Variant(id)}).rows.at(0)[0].IsNull()) << "request " << id;
+  }
+
   for (auto& host : hosts_) host->Signal(SIGTERM);
   for (int i = 0; i < kHosts; ++i) {
     EXPECT_EQ(hosts_[i]->WaitForExit(seconds(60)), 0) << HostOutput("heliqd" + std::to_string(i));
