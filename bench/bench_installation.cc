@@ -78,16 +78,16 @@ int FreePort() {
   return port;
 }
 
-std::filesystem::path WriteHostConfig(const Installation& installation, int port,
-                                      std::string_view extra) {
-  const auto config = installation.dir() / "heliqd.toml";
+std::filesystem::path WriteHostConfig(const Installation& installation, const std::string& name,
+                                      int port, std::string_view extra) {
+  const auto config = installation.dir() / (name + ".toml");
   std::ofstream out(config);
   out << "install_dir = '" << installation.dir().string() << "'\n[connections]\n";
   for (const char* application : {"Heliq", "RAvuruvo", "BackOffice", "Directory"}) {
     const std::string value = SettingValue("connections", application);
     if (!value.empty()) out << application << " = '" << value << "'\n";
   }
-  out << "[log]\nfile = 'heliqd.log'\n[host]\naddress = '127.0.0.1'\nport = " << port << "\n"
+  out << "[log]\nfile = '" << name << ".log'\n[host]\naddress = '127.0.0.1'\nport = " << port << "\n"
       << extra;
   return config;
 }

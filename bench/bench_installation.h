@@ -1,6 +1,7 @@
 // Benchmark support: a throwaway installation (configuration, schema, components) in a temporary
-// folder, on SQLite by default or on the PostgreSQL server named by HELIQ_BENCH_PG, and a
-// reporter that prints each benchmark's time relative to a baseline of the same run.
+// folder, on SQLite by default or on the PostgreSQL server named by HELIQ_BENCH_PG; heliqd
+// processes serving it; and a reporter that prints each benchmark's time relative to a baseline
+// of the same run.
 #ifndef HELIQ_BENCH_BENCH_INSTALLATION_H_
 #define HELIQ_BENCH_BENCH_INSTALLATION_H_
 
@@ -40,10 +41,10 @@ class Installation {
 // A port of the loopback address that was free a moment ago (a program binds it right after).
 int FreePort();
 
-// Writes <installation dir>/heliqd.toml: the installation's connections, its log file, [host]
-// on 127.0.0.1:`port`, then `extra` (TOML text); returns its path.
-std::filesystem::path WriteHostConfig(const Installation& installation, int port,
-                                      std::string_view extra);
+// Writes <installation dir>/<name>.toml: the installation's connections, the log in <name>.log,
+// [host] on 127.0.0.1:`port`, then `extra` (TOML text); returns its path.
+std::filesystem::path WriteHostConfig(const Installation& installation, const std::string& name,
+                                      int port, std::string_view extra = "");
 
 // The host program `program` started with --config `config` (its output appended to `output`),
 // stopped with SIGTERM and waited for when destroyed.

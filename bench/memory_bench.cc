@@ -42,7 +42,7 @@ int Main(int argc, char** argv) {
   Installation installation;
   PopulateRoad(installation);
   const int port = FreePort();
-  HostProcess host(HELIQ_HELIQD_PATH, WriteHostConfig(installation, port, ""),
+  HostProcess host(HELIQ_HELIQD_PATH, WriteHostConfig(installation, "heliqd", port),
                    installation.dir() / "heliqd.out");
   if (!host.WaitUntilServing(port)) {
     std::fprintf(stderr, "heliqd did not start; see %s\n",

@@ -102,7 +102,7 @@ int Main(int argc, char** argv) {
   }
   const int port = FreePort();
   HostProcess host(HELIQ_HELIQD_PATH,
-                   WriteHostConfig(installation, port, "web_root = '" + root.string() + "'\n"),
+                   WriteHostConfig(installation, "heliqd", port, "web_root = '" + root.string() + "'\n"),
                    installation.dir() / "heliqd.out");
   if (!host.WaitUntilServing(port)) {
     std::fprintf(stderr, "heliqd did not start; see %s\n",

@@ -55,8 +55,9 @@ class ReportComponent : public Component {
   // `target_path` (its folder is created when missing). Error 5 when no database was found valid
   // or the template is not valid; database and file errors as they come.
   virtual void GenerateReport(const std::string& template_path, const std::string& target_path) = 0;
-  // Mails the file `attachment_path` to `recipients` (addresses separated by ";"). Error 5 when
-  // there is no recipient, 53 when the file is missing; mail errors as the transport raises them.
+  // Mails the file `attachment_path` to `recipients` (addresses separated by ";") through the mail
+  // outbox, delivered at once outside a unit of work. Error 5 when there is no recipient, 53 when
+  // the file is missing; a failed delivery raises the transport's error (the outbox retries it).
   virtual void SendMail(const std::string& sender, const std::string& recipients,
                         const std::string& subject, const std::string& body,
                         const std::string& attachment_path) = 0;

@@ -433,3 +433,53 @@ CREATE TABLE SIGNIN_FAILURES (
   LAST_FAILURE INTEGER NOT NULL,
   PRIMARY KEY (KIND, NAME)
 );
+
+-- The lease of each scheduled service: the host holding it ("<host name>:<pid>") and when it
+-- expires (epoch seconds of local civil time). Taken and renewed by single statements that
+-- commit on their own; a dead holder's lease simply expires.
+CREATE TABLE SERVICE_LEASES (
+  SERVICE TEXT COLLATE NOCASE NOT NULL PRIMARY KEY,
+  HOLDER TEXT NOT NULL,
+  EXPIRES INTEGER NOT NULL
+);
+
+-- Every run of a scheduled service, by a host's scheduler or by hand; ENDED stays NULL when the
+-- host died during the run. OUTCOME is "ok" or "failed: <why>".
+CREATE TABLE SERVICE_RUNS (
+  RUN_ID INTEGER PRIMARY KEY AUTOINCREMENT,
+  SERVICE TEXT COLLATE NOCASE NOT NULL,
+  HOST TEXT NOT NULL,
+  STARTED TIMESTAMP NOT NULL,
+  ENDED TIMESTAMP,
+  OUTCOME TEXT
+);
+
+CREATE INDEX SERVICE_RUNS_SERVICE ON SERVICE_RUNS (SERVICE, RUN_ID);
+
+-- The mail outbox: every mail, written by the unit of work that decides to send it and delivered
+-- after commit. NEXT_ATTEMPT (epoch seconds of local civil time) is when a sender may next try:
+-- NULL once sent or given up. A sender's claim moves it ahead by the claim period and counts the
+-- attempt in ATTEMPTS. MAIL_TO and MAIL_CC hold one address a line; ATTACHMENTS three lines per
+-- file (name, content type, base64 bytes), NULL for none.
+CREATE TABLE MAIL_OUTBOX (
+  M_ID INTEGER PRIMARY KEY AUTOINCREMENT,
+  CREATED TIMESTAMP NOT NULL,
+  MAIL_FROM TEXT NOT NULL,
+  MAIL_TO TEXT NOT NULL,
+  MAIL_CC TEXT NOT NULL,
+  SUBJECT TEXT NOT NULL,
+  BODY TEXT NOT NULL,
+  ATTACHMENTS TEXT,
+  ATTEMPTS INTEGER NOT NULL DEFAULT 0,
+  NEXT_ATTEMPT INTEGER,
+  SENT TIMESTAMP,
+  LAST_ERROR TEXT
+);
+
+CREATE INDEX MAIL_OUTBOX_DUE ON MAIL_OUTBOX (NEXT_ATTEMPT) WHERE SENT IS NULL;
+
+-- When the escalation run last mailed about each request (the supervisor's "escalated").
+CREATE TABLE ESCALATIONS (
+  Q_ID INTEGER NOT NULL PRIMARY KEY,
+  ESCALATED TIMESTAMP NOT NULL
+);

@@ -4,7 +4,8 @@
 // "requests.read" and the like for the host's own routes, "unknown" for anything else, so hostile
 // paths cannot grow the label set): calls by HTTP status, errors by error number, and a latency
 // histogram. Render adds the process-wide unit-of-work counters, the database pool use and the
-// calls in flight.
+// calls in flight, and from the database the scheduled services' leases and latest runs and the
+// mail outbox's backlog (left out when the database cannot be read).
 //
 // Thread safety: Record and Render may be called from any thread.
 #ifndef HELIQ_HOST_METRICS_H_

@@ -52,7 +52,8 @@ struct RequestPage {
   // One dictionary per request: Q_ID, Q_STATUS, CENTER, Q_DESC, Q_ORIGINATOR, EMAILID,
   // D_DIRECT_TO, Q_PRIORITY, Q_PRODUCTCAT, Q_CATEGORY, REGISTEREDDATE, Q_DATE, R_STATUS, T1_DATE,
   // DEADLINE (when the escalation would first mail about it; null when no watched timer runs),
-  // LASTCHANGE (time of the last logged action; null when none).
+  // LASTCHANGE (time of the last logged action; null when none), ESCALATED (when the escalation
+  // run last mailed about it; null when it never did).
   std::vector<DictionaryPtr> rows;
   // Opaque; "" on the last page.
   std::string next_cursor;

@@ -29,13 +29,13 @@ const std::vector<std::string_view>& FrontEndRequestFields();
 int32_t CreateUnregisteredRequest(const Dictionary& fields);
 
 // The request as a dictionary: "archived" (Boolean), "request" (the QUESTIONS or QUESTIONHISTORY
-// row, columns upper case), "call" (a support-centre request's back-office call: CALLNUMBER,
-// Q_CALLTYPE, SERVICEORDER, LASTTRANSTIME and its CALLDETAIL CONTRACT, CONTRACTDESC, WARRANTY,
-// WARRANTYDESC, WEXPIRYDATE; null otherwise), "reminder" (the REMINDER row or null), "transactions"
-// (array of log rows in T_ID order), "attachments" (the files of the request's folder in the file
-// store, each
-// {"path" relative to the folder, "name", "bytes", "T_ID" of the action it belongs to or null}, in
-// path order). Null when no request has this id.
+// row, columns upper case, with ESCALATED: when the escalation run last mailed about it, or
+// null), "call" (a support-centre request's back-office call: CALLNUMBER, Q_CALLTYPE,
+// SERVICEORDER, LASTTRANSTIME and its CALLDETAIL CONTRACT, CONTRACTDESC, WARRANTY, WARRANTYDESC,
+// WEXPIRYDATE; null otherwise), "reminder" (the REMINDER row or null), "transactions" (array of
+// log rows in T_ID order), "attachments" (the files of the request's folder in the file store,
+// each {"path" relative to the folder, "name", "bytes", "T_ID" of the action it belongs to or
+// null}, in path order). Null when no request has this id.
 Variant ReadRequest(int32_t question_id);
 
 // The transaction log of a request (array of log rows in T_ID order), or null when no request,

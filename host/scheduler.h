@@ -14,6 +14,11 @@
 // the other on the scheduler's thread. A failing run is logged and does not stop the others or
 // later runs.
 //
+// Many hosts may run a scheduler on one database: each run is taken under the service's lease
+// (host/service_lease.h) and recorded in SERVICE_RUNS, and a service is run only when its last
+// recorded run, on any host, started an interval ago. A service whose lease another host holds is
+// looked at again at the next tick.
+//
 // Thread safety: Tick is not reentrant (the scheduler's thread calls it; tests call it directly
 // instead of starting the thread). Start and Stop are called by the owner's thread.
 #ifndef HELIQ_HOST_SCHEDULER_H_
@@ -26,6 +31,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -40,6 +46,9 @@ struct ScheduledService {
   std::string prefix;
   std::function<void()> run;
 };
+
+// The name of the escalation service (its DAEMON.NAME and its lease).
+inline constexpr std::string_view kAlertServiceName = "Alert";
 
 // The four services of the system.
 std::vector<ScheduledService> SystemServices();

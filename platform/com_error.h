@@ -45,6 +45,8 @@ inline constexpr int32_t kHostStopping = 1106;
 inline constexpr int32_t kForbidden = 1107;
 // Too many failed sign-ins for the account or the address: refused without a check for a while.
 inline constexpr int32_t kTooManyAttempts = 1108;
+// A scheduled service is running elsewhere: another host or process holds its lease.
+inline constexpr int32_t kServiceBusy = 1109;
 // Database provider errors (numbers as the data-access layer reports them).
 inline constexpr int32_t kDbError = -2147467259;       // 0x80004005 unspecified failure
 inline constexpr int32_t kDbSyntax = -2147217900;      // 0x80040E14 statement failed

@@ -2,8 +2,10 @@
 // configured transport.
 //
 // Transports ([mail] transport in the configuration):
-//   "pickup" (default): each message becomes one RFC 5322 file "<pickup_dir>/<unique>.eml",
-//            written under a temporary name and renamed, so a reader never sees half a message.
+//   "pickup" (default): each message becomes one RFC 5322 file "<pickup_dir>/<id>.eml", written
+//            under a temporary name and renamed, so a reader never sees half a message. <id> is
+//            the message's message_id when set (a message sent again replaces its file instead
+//            of adding one), else a fresh unique name.
 //   "smtp":  sent through libcurl to smtp_host:smtp_port, with STARTTLS when smtp_starttls is
 //            true and a login when smtp_user is set (password from smtp_password or the
 //            environment variable HELIQ_SMTP_PASSWORD). A login without STARTTLS is refused
@@ -51,10 +53,23 @@ struct MailMessage {
   std::string subject;
   std::string body;  // plain text; bare LF or CR LF line ends are both accepted
   std::vector<MailAttachment> attachments;  // none: a single text/plain part
+  // The local part of the Message-ID (and the pickup file's name): letters, digits, '.', '-' and
+  // '_' only. Empty: a fresh unique one. The same id on two deliveries marks one mail sent twice.
+  std::string message_id;
 };
 
 // Sends `message` with the transport the configuration names.
 void SendMail(const MailMessage& message);
+
+// Standard base64 (RFC 4648, with padding), as attachments are sent.
+std::string Base64Encode(std::string_view data);
+// The bytes of base64 `text`; nullopt when it is not exactly that (no line breaks).
+std::optional<std::string> Base64Decode(std::string_view text);
+
+// Throws what SendMail would throw for the message itself (no sender, no recipient, a bad
+// address or message id: err::kMailNotSent), without handing it to a transport. A refusal is
+// recorded by the thread's ScopedMailRecorder as a failed SendMail would be.
+void CheckMail(const MailMessage& message);
 
 // Why SendMail would refuse `address` as a recipient entry (one or more "local@domain" or
 // "Display Name <local@domain>"), in the words of its error; nullopt when the entry is fine. A
@@ -67,9 +82,9 @@ struct MailRecord {
   std::string error;  // empty when the message was handed over; else the failure's description
 };
 
-// Records every SendMail call made on the constructing thread while the recorder lives, whether it
-// succeeded or not (callers that drop mail failures quietly still show them here). Recorders nest:
-// the innermost one records. Create and destroy it on the same thread.
+// Records every SendMail (and refusing CheckMail) call made on the constructing thread while the
+// recorder lives, whether it succeeded or not (callers that drop mail failures quietly still show
+// them here). Recorders nest: the innermost one records. Create and destroy it on the same thread.
 class ScopedMailRecorder {
  public:
   ScopedMailRecorder();
@@ -81,6 +96,7 @@ class ScopedMailRecorder {
 
  private:
   friend void SendMail(const MailMessage& message);
+  friend void CheckMail(const MailMessage& message);
   std::vector<MailRecord> records_;
   ScopedMailRecorder* previous_;
 };

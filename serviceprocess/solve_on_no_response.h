@@ -4,11 +4,14 @@
 // whose reminder timer (REMINDER.T1_DATE) has run longer than the hours configured for their
 // centre and state, mails fixed-width tables of them to dispatchers, to the responsible engineers
 // and to supervisors (as the PARAMETERS switches say), and clears the timer of every request it
-// put into a mailed table, so each timer start escalates once.
+// put into a mailed table, so each timer start escalates once; ESCALATIONS records when each
+// request was last mailed about.
 //
-// Database work belongs to the caller's unit of work; the directory, the business-partner
-// component and the mail transport are outside it. Mail goes through an EscalationMailer: the
-// default hands each message to the platform's SendMail; tests and benchmarks pass their own.
+// Database work belongs to the caller's unit of work; the directory and the business-partner
+// component are outside it. Mail goes through an EscalationMailer: the default writes each
+// message to the mail outbox (common/mail_outbox.h) in the same unit of work that clears the
+// timers, so a run that fails leaves neither mails nor cleared timers, and a sender delivers the
+// mails once the run has committed; tests and benchmarks pass their own.
 //
 // Thread safety: an object serves one call at a time; separate objects may run concurrently.
 // Lookups remembered during a run (originator -> partner number, partner number -> name) are
@@ -41,7 +44,7 @@ class EscalationMailer {
   virtual void Send(const MailMessage& message) = 0;
 };
 
-// The mailer that hands messages to the platform's SendMail (the configured transport).
+// The mailer that writes messages to the mail outbox in the caller's unit of work.
 std::unique_ptr<EscalationMailer> MakePlatformMailer();
 
 // The members of a directory role: one entry per member, the first five fields of the member
@@ -122,8 +125,9 @@ class SolveOnNoResponse : public Component {
   // The bound directory members object, or nullptr (the failure is logged).
   std::unique_ptr<MembershipMembers> getMembersObject();
 
-  // Sends and, when that fails, logs the recipients and the request numbers of the table.
-  void Deliver(std::string_view from, std::string_view recipients, std::string_view subject,
+  // Sends and, when that fails, logs the recipients and the request numbers of the table. True
+  // when the mailer took the message.
+  bool Deliver(std::string_view from, std::string_view recipients, std::string_view subject,
                std::string_view body, const std::vector<const Row*>& rows);
   // The partner name of a row's partner number text, remembered for the run.
   const std::string& PartnerName(const std::string& partner);

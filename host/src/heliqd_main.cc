@@ -14,6 +14,7 @@
 #include "common/heliq_utilities.h"
 #include "host/host.h"
 #include "host/http_server.h"
+#include "host/outbox_sender.h"
 #include "host/scheduler.h"
 #include "platform/com_error.h"
 #include "platform/configuration.h"
@@ -108,6 +109,9 @@ int main(int argc, char** argv) {
       scheduler = std::make_unique<heliq::Scheduler>();
       scheduler->Start();
     }
+    // Every host delivers the mail outbox; the entries' claims share the work between hosts.
+    heliq::OutboxSender sender(heliq::OutboxPollPeriod());
+    sender.Start();
     if (server.Start() < 0) {
       std::cerr << "heliqd: cannot listen on " << server.BindFailure()
                 << " (is another heliqd running on that port?)" << std::endl;

@@ -38,7 +38,7 @@ constexpr StatusRule kStatusTable[] = {
     {err::kDbConnection, 503},         {err::kCallDeadlineExceeded, 503},
     {err::kResourceNotFound, 404},     {err::kPayloadTooLarge, 413},
     {err::kHostStopping, 503},         {err::kForbidden, 403},
-    {err::kTooManyAttempts, 429},
+    {err::kTooManyAttempts, 429},      {err::kServiceBusy, 409},
 };
 
 // Failures that report a configured service (database, mail, back office, file store, a

@@ -1,7 +1,12 @@
 #include "host/metrics.h"
 
 #include <sstream>
+#include <string>
+#include <vector>
 
+#include "common/mail_outbox.h"
+#include "host/service_lease.h"
+#include "platform/clock.h"
 #include "platform/database.h"
 #include "platform/object_context.h"
 
@@ -19,6 +24,63 @@ std::string Escaped(const std::string& label) {
 
 void Header(std::ostringstream& out, const char* name, const char* type, const char* help) {
   out << "# HELP " << name << ' ' << help << "\n# TYPE " << name << ' ' << type << '\n';
+}
+
+// The scheduled services as the shared database records them: whether this host holds each lease
+// and the latest run of each service. Nothing when the database cannot be read: the call metrics
+// must still come out.
+void RenderScheduler(std::ostringstream& out) {
+  std::vector<LeaseState> leases;
+  std::vector<RunRecord> runs;
+  try {
+    leases = ListLeases();
+    runs = LatestRuns();
+  } catch (...) {
+    return;
+  }
+  const DateTime now = Now();
+  const std::string self = ThisLeaseHolder() + "/";
+  Header(out, "heliq_scheduler_lease_held", "gauge",
+         "1 while this host holds the service's lease, else 0.");
+  for (const LeaseState& lease : leases) {
+    out << "heliq_scheduler_lease_held{service=\"" << Escaped(lease.service) << "\"} "
+        << (lease.holder.starts_with(self) && now < lease.expires ? 1 : 0) << '\n';
+  }
+  Header(out, "heliq_scheduler_last_run_started_seconds", "gauge",
+         "Start of the service's latest run on any host (epoch seconds of local time).");
+  for (const RunRecord& run : runs) {
+    out << "heliq_scheduler_last_run_started_seconds{service=\"" << Escaped(run.service)
+        << "\",host=\"" << Escaped(run.host) << "\"} " << run.started.ToEpochSeconds() << '\n';
+  }
+  Header(out, "heliq_scheduler_last_run_ended_seconds", "gauge",
+         "End of the service's latest run; absent while it runs or when its host died in it.");
+  for (const RunRecord& run : runs) {
+    if (!run.ended) continue;
+    out << "heliq_scheduler_last_run_ended_seconds{service=\"" << Escaped(run.service)
+        << "\",host=\"" << Escaped(run.host) << "\"} " << run.ended->ToEpochSeconds() << '\n';
+  }
+  Header(out, "heliq_scheduler_last_run_ok", "gauge",
+         "1 when the service's latest ended run succeeded, 0 when it failed.");
+  for (const RunRecord& run : runs) {
+    if (!run.ended) continue;
+    out << "heliq_scheduler_last_run_ok{service=\"" << Escaped(run.service) << "\"} "
+        << (run.outcome == "ok" ? 1 : 0) << '\n';
+  }
+}
+
+// The outbox's backlog; nothing when the database cannot be read.
+void RenderOutbox(std::ostringstream& out) {
+  OutboxCounts counts;
+  try {
+    counts = CountOutbox();
+  } catch (...) {
+    return;
+  }
+  Header(out, "heliq_mail_outbox_pending", "gauge", "Mails in the outbox still to be delivered.");
+  out << "heliq_mail_outbox_pending " << counts.pending << '\n';
+  Header(out, "heliq_mail_outbox_given_up", "gauge",
+         "Mails given up after their last attempt failed.");
+  out << "heliq_mail_outbox_given_up " << counts.given_up << '\n';
 }
 
 }  // namespace
@@ -84,6 +146,8 @@ std::string CallMetrics::Render() const {
   out << "heliq_db_sessions_open " << pools.open << '\n';
   Header(out, "heliq_db_sessions_in_use", "gauge", "Database sessions borrowed by calls now.");
   out << "heliq_db_sessions_in_use " << pools.in_use << '\n';
+  RenderScheduler(out);
+  RenderOutbox(out);
   return out.str();
 }
 

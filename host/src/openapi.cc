@@ -142,7 +142,7 @@ void AddHostPaths(Json& paths) {
         {"summary",
          "With email: the requests (active and archived) of a prospect's e-mail address, in "
          "Q_ID order. Without: the active requests filtered, sorted and paged by key "
-         "(docs/api.md); each row with its DEADLINE and LASTCHANGE."},
+         "(docs/api.md); each row with its DEADLINE, LASTCHANGE and ESCALATED."},
         {"parameters",
          {Query("email", SchemaOf(ParamKind::kText), "a prospect's address (the older list)"),
           Query("status", SchemaOf(ParamKind::kText), "Q_STATUS, repeatable or comma-separated"),

@@ -92,9 +92,14 @@ std::string DeadlineExpression(const DialectSql& d) {
 constexpr std::string_view kLastChange =
     "(SELECT T.T_DATE FROM TRANSACTIONS T WHERE T.Q_ID = Q.Q_ID ORDER BY T.T_ID DESC LIMIT 1)";
 
+// When the escalation run last mailed about the request; null when it never did.
+constexpr std::string_view kEscalated =
+    "(SELECT E.ESCALATED FROM ESCALATIONS E WHERE E.Q_ID = Q.Q_ID)";
+
 constexpr std::string_view kListColumns =
     "Q_ID, Q_STATUS, CENTER, Q_DESC, Q_ORIGINATOR, EMAILID, D_DIRECT_TO, Q_PRIORITY, "
-    "Q_PRODUCTCAT, Q_CATEGORY, REGISTEREDDATE, Q_DATE, R_STATUS, T1_DATE, DEADLINE, LASTCHANGE";
+    "Q_PRODUCTCAT, Q_CATEGORY, REGISTEREDDATE, Q_DATE, R_STATUS, T1_DATE, DEADLINE, LASTCHANGE, "
+    "ESCALATED";
 
 constexpr std::string_view kInnerColumns =
     "Q.Q_ID, Q.Q_STATUS, Q.CENTER, Q.Q_DESC, Q.Q_ORIGINATOR, Q.EMAILID, Q.D_DIRECT_TO, "
@@ -343,8 +348,8 @@ SqlQuery RequestListQuery(const RequestFilter& filter, const RequestScope& scope
   std::string order = key.empty() ? id_order + direction : key + direction + ", Q_ID" + direction;
   query.sql = "SELECT " + std::string(kListColumns) + " FROM (SELECT " +
               std::string(kInnerColumns) + ", " + DeadlineExpression(d) + " AS DEADLINE, " +
-              std::string(kLastChange) +
-              " AS LASTCHANGE FROM QUESTIONS Q LEFT JOIN REMINDER R ON R.Q_ID = Q.Q_ID WHERE " +
+              std::string(kLastChange) + " AS LASTCHANGE, " + std::string(kEscalated) +
+              " AS ESCALATED FROM QUESTIONS Q LEFT JOIN REMINDER R ON R.Q_ID = Q.Q_ID WHERE " +
               where + ") L" + outer_where + " ORDER BY " + order + " LIMIT ?";
   params.push_back(Variant(filter.limit + 1));
   return query;
@@ -364,7 +369,7 @@ RequestPage ListRequests(const RequestFilter& filter, const RequestScope& scope)
             const std::string name = Upper(result.columns[c]);
             Variant value = result.rows[i][c];
             // SQLite hands computed date-times back as text; both databases answer dates.
-            if ((name == "DEADLINE" || name == "LASTCHANGE") &&
+            if ((name == "DEADLINE" || name == "LASTCHANGE" || name == "ESCALATED") &&
                 value.type() == Variant::Type::kText) {
               value = Variant(value.ToDate());
             }

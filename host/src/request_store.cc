@@ -40,6 +40,7 @@ constexpr std::string_view kSelectCallDetail =
     "SELECT CONTRACT, CONTRACTDESC, WARRANTY, WARRANTYDESC, WEXPIRYDATE FROM CALLDETAIL "
     "WHERE CALLNUMBER = ?";
 constexpr int32_t kSupportCentreNumber = 2;
+constexpr std::string_view kSelectEscalated = "SELECT ESCALATED FROM ESCALATIONS WHERE Q_ID = ?";
 constexpr std::string_view kSelectReminder =
     "SELECT Q_ID, R_STATUS, T1_DATE, T2_DATE FROM REMINDER WHERE Q_ID = ?";
 constexpr std::string_view kSelectTransactions =
@@ -302,7 +303,11 @@ Variant ReadRequest(int32_t question_id) {
         if (request.rows.empty()) return Variant::Null();
         auto answer = Dictionary::Create();
         answer->Set("archived", Variant(archived));
-        const DictionaryPtr row = RowDictionary(request, 0);
+        DictionaryPtr row = RowDictionary(request, 0);
+        const Variant escalated = connection->QueryValue(kSelectEscalated, id);
+        row->Set("ESCALATED", escalated.IsEmpty() || escalated.IsNull()
+                                  ? Variant::Null()
+                                  : Variant(escalated.ToDate()));
         answer->Set("request", Variant(row));
         answer->Set("call", CallOf(*connection, *row));
         answer->Set("reminder", ReminderOf(*connection, id));

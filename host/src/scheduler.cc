@@ -6,6 +6,7 @@
 
 #include "common/heliq_utilities.h"
 #include "common/maintenance_service.h"
+#include "host/service_lease.h"
 #include "platform/clock.h"
 #include "platform/com_error.h"
 #include "platform/component.h"
@@ -77,7 +78,7 @@ std::vector<ScheduledService> SystemServices() {
       {"Archive", "Archive", RunMaintenance(kArchiveServiceId)},
       {"Delete", "Cleanup", RunMaintenance(kCleanupServiceId)},
       {"Dormant User Expiry", "Dormant", RunMaintenance(kDormantExpiryServiceId)},
-      {"Alert", "Sonr", RunEscalation},
+      {std::string(kAlertServiceName), "Sonr", RunEscalation},
   };
 }
 
@@ -140,6 +141,26 @@ std::vector<ServiceRun> Scheduler::Tick(const DateTime& now) {
     state.bad_interval_logged = false;
     if (!Due(state, value_of(service, "_Time"), now, *minutes * 60)) continue;
 
+    // One host at a time: without the lease the service is running elsewhere (or by hand), and
+    // this host looks again at its next tick. With it, the runs recorded by every host decide
+    // whether the interval has really passed.
+    std::unique_ptr<HeldLease> lease;
+    std::unique_ptr<RecordedRun> record;
+    try {
+      lease = HeldLease::Take(service.name, now);
+      if (!lease) continue;
+      const std::optional<DateTime> last = LastRunStart(service.name);
+      if (last && last->AddSeconds(*minutes * 60) > now) {
+        state.last_run = *last;
+        continue;
+      }
+      record = std::make_unique<RecordedRun>(service.name, lease->holder(), now);
+    } catch (...) {
+      WriteErrorLog(std::string(kSchedulerSource) + "." + service.name,
+                    "the lease of " + service.name + " cannot be taken");
+      continue;
+    }
+
     ServiceRun run{service.name, ""};
     try {
       service.run();
@@ -150,6 +171,16 @@ std::vector<ServiceRun> Scheduler::Tick(const DateTime& now) {
       WriteErrorLog(std::string(kSchedulerSource) + "." + service.name,
                     "scheduled run of " + service.name);
     }
+    try {
+      if (run.error.empty()) {
+        record->Succeeded();
+      } else {
+        record->Failed(run.error);
+      }
+    } catch (...) {
+      WriteErrorLog(std::string(kSchedulerSource) + "." + service.name, "recording the run");
+    }
+    lease.reset();
     // A failed run also waits a full interval: a broken service is not hammered every tick.
     state.last_run = now;
     runs.push_back(run);

@@ -66,32 +66,6 @@ std::string Lower(std::string_view text) {
   return out;
 }
 
-std::string Base64(std::string_view data) {
-  static constexpr char kDigits[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((data.size() + 2) / 3 * 4);
-  size_t i = 0;
-  for (; i + 2 < data.size(); i += 3) {
-    const uint32_t n = (static_cast<unsigned char>(data[i]) << 16) |
-                       (static_cast<unsigned char>(data[i + 1]) << 8) |
-                       static_cast<unsigned char>(data[i + 2]);
-    out += kDigits[(n >> 18) & 63];
-    out += kDigits[(n >> 12) & 63];
-    out += kDigits[(n >> 6) & 63];
-    out += kDigits[n & 63];
-  }
-  if (i < data.size()) {
-    uint32_t n = static_cast<unsigned char>(data[i]) << 16;
-    if (i + 1 < data.size()) n |= static_cast<unsigned char>(data[i + 1]) << 8;
-    out += kDigits[(n >> 18) & 63];
-    out += kDigits[(n >> 12) & 63];
-    out += i + 1 < data.size() ? kDigits[(n >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
-
 // `text` as RFC 2047 "B" words, cut at character boundaries and folded onto continuation lines.
 std::string EncodedWords(std::string_view text) {
   std::string out;
@@ -104,7 +78,7 @@ std::string EncodedWords(std::string_view text) {
       --end;
     }
     if (!out.empty()) out += "\r\n ";
-    out += "=?UTF-8?B?" + Base64(text.substr(start, end - start)) + "?=";
+    out += "=?UTF-8?B?" + Base64Encode(text.substr(start, end - start)) + "?=";
     start = end;
   }
   return out;
@@ -355,7 +329,7 @@ std::string AttachmentPart(const MailAttachment& attachment) {
   }
   std::string out = "Content-Type: " + content_type + "\r\nContent-Disposition: attachment; " +
                     parameter + "\r\nContent-Transfer-Encoding: base64\r\n\r\n";
-  const std::string encoded = Base64(attachment.content);
+  const std::string encoded = Base64Encode(attachment.content);
   for (size_t i = 0; i < encoded.size(); i += 76) out += encoded.substr(i, 76) + "\r\n";
   return out;
 }
@@ -375,8 +349,14 @@ Composed Compose(const MailMessage& message) {
   const std::vector<Address> cc = ParseAddresses(message.cc);
   if (to.empty() && cc.empty()) throw NotSent("the message has no recipient");
 
+  if (message.message_id.find_first_not_of(
+          "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789.-_") !=
+      std::string::npos) {
+    throw NotSent("the message id \"" + message.message_id + "\" has characters other than " +
+                  "letters, digits, '.', '-' and '_'");
+  }
   Composed composed;
-  composed.id = UniqueName();
+  composed.id = message.message_id.empty() ? UniqueName() : message.message_id;
   composed.sender = from[0].mailbox;
   for (const auto* list : {&to, &cc}) {
     for (const Address& address : *list) composed.recipients.push_back(address.mailbox);
@@ -559,6 +539,61 @@ void Deliver(const MailMessage& message) {
 
 }  // namespace
 
+std::string Base64Encode(std::string_view data) {
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((data.size() + 2) / 3 * 4);
+  size_t i = 0;
+  for (; i + 2 < data.size(); i += 3) {
+    const uint32_t n = (static_cast<unsigned char>(data[i]) << 16) |
+                       (static_cast<unsigned char>(data[i + 1]) << 8) |
+                       static_cast<unsigned char>(data[i + 2]);
+    out += kDigits[(n >> 18) & 63];
+    out += kDigits[(n >> 12) & 63];
+    out += kDigits[(n >> 6) & 63];
+    out += kDigits[n & 63];
+  }
+  if (i < data.size()) {
+    uint32_t n = static_cast<unsigned char>(data[i]) << 16;
+    if (i + 1 < data.size()) n |= static_cast<unsigned char>(data[i + 1]) << 8;
+    out += kDigits[(n >> 18) & 63];
+    out += kDigits[(n >> 12) & 63];
+    out += i + 1 < data.size() ? kDigits[(n >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+std::optional<std::string> Base64Decode(std::string_view text) {
+  if (text.size() % 4 != 0) return std::nullopt;
+  auto digit = [](char c) -> int {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+  };
+  std::string out;
+  out.reserve(text.size() / 4 * 3);
+  for (size_t i = 0; i < text.size(); i += 4) {
+    const bool last = i + 4 == text.size();
+    const int pad = last ? (text[i + 3] == '=') + (text[i + 2] == '=') : 0;
+    if (pad == 1 && text[i + 2] == '=') return std::nullopt;
+    uint32_t n = 0;
+    for (int k = 0; k < 4; ++k) {
+      const int value = k >= 4 - pad ? 0 : digit(text[i + k]);
+      if (value < 0) return std::nullopt;
+      n = (n << 6) | static_cast<uint32_t>(value);
+    }
+    out += static_cast<char>((n >> 16) & 0xff);
+    if (pad < 2) out += static_cast<char>((n >> 8) & 0xff);
+    if (pad < 1) out += static_cast<char>(n & 0xff);
+  }
+  return out;
+}
+
 std::optional<std::string> MailAddressProblem(std::string_view address) {
   try {
     if (ParseAddresses({std::string(address)}).empty()) return "an empty address";
@@ -581,6 +616,16 @@ void SendMail(const MailMessage& message) {
     throw error;
   }
   if (recorder != nullptr) recorder->records_.push_back({message, ""});
+}
+
+void CheckMail(const MailMessage& message) {
+  try {
+    Compose(message);
+  } catch (const ComError& e) {
+    if (current_recorder != nullptr)
+      current_recorder->records_.push_back({message, e.description()});
+    throw;
+  }
 }
 
 ScopedMailRecorder::ScopedMailRecorder() : previous_(current_recorder) { current_recorder = this; }

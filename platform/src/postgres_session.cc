@@ -45,6 +45,7 @@ constexpr std::string_view kReleaseSavepoint = "RELEASE SAVEPOINT heliq_part";
 constexpr const char* kRollbackToSavepoint =
     "ROLLBACK TO SAVEPOINT heliq_part; RELEASE SAVEPOINT heliq_part";
 constexpr std::string_view kPlanChanged = "0A000";  // feature_not_supported
+constexpr std::string_view kReadOnly = "25006";     // read_only_sql_transaction
 
 int32_t ErrorNumber(const char* sqlstate) {
   if (sqlstate == nullptr) return err::kDbConnection;
@@ -57,8 +58,11 @@ int32_t ErrorNumber(const char* sqlstate) {
   }
   if (state == "22003") return err::kOverflow;
   if (state.rfind("42", 0) == 0) return err::kDbSyntax;
-  // connection_exception; operator_intervention (the server shutting down or restarting).
-  if (state.rfind("08", 0) == 0 || state.rfind("57P", 0) == 0) return err::kDbConnection;
+  // connection_exception; operator_intervention (the server shutting down or restarting);
+  // read_only_sql_transaction (the session is on a standby): another server may take the call.
+  if (state.rfind("08", 0) == 0 || state.rfind("57P", 0) == 0 || state == kReadOnly) {
+    return err::kDbConnection;
+  }
   return err::kDbError;
 }
 
@@ -266,7 +270,12 @@ class PostgresSession final : public Session {
     while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
       message.pop_back();
     }
-    if (PQstatus(conn_) != CONNECTION_OK) healthy_ = false;
+    // A session on a read-only server (a standby, or a primary that came back as one) is of no
+    // use to any later call either: the pool drops it and connects afresh, which libpq's
+    // target_session_attrs then steers to the server that accepts writes.
+    if (PQstatus(conn_) != CONNECTION_OK || (state != nullptr && state == kReadOnly)) {
+      healthy_ = false;
+    }
     ComError error(ErrorNumber(state), "PostgreSQL", message + " in: " + std::string(sql));
     if (state != nullptr && state == kPlanChanged) {
       plan_changed_ = true;
@@ -317,7 +326,13 @@ void IgnoreNotice(void*, const char*) {}
 }  // namespace
 
 std::unique_ptr<Session> OpenPostgresSession(const std::string& conninfo) {
-  PGconn* conn = PQconnectdb(conninfo.c_str());
+  // Every session may write, so by default only a server that accepts writes is taken: with
+  // several hosts listed (host=a,b port=p,q) libpq tries them in turn and skips standbys, which is
+  // how a promoted standby is found after a fail-over. The connection string's own
+  // target_session_attrs comes after this default and wins.
+  const char* const keywords[] = {"target_session_attrs", "dbname", nullptr};
+  const char* const values[] = {"read-write", conninfo.c_str(), nullptr};
+  PGconn* conn = PQconnectdbParams(keywords, values, /*expand_dbname=*/1);
   if (PQstatus(conn) != CONNECTION_OK) {
     // libpq's message names host and port but never the password.
     std::string message = PQerrorMessage(conn);

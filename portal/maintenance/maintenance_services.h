@@ -55,7 +55,8 @@ MaintenanceSettings ReadMaintenanceSettings();
 
 using MailSender = std::function<void(const MailMessage&)>;
 
-// How a service object is made. Defaults: settings read at each run, the platform's SendMail.
+// How a service object is made. Defaults: settings read at each run, mails written to the mail
+// outbox (common/mail_outbox.h; delivered by the hosts' senders).
 struct MaintenanceOptions {
   std::optional<MaintenanceSettings> settings;
   MailSender send_mail;

@@ -11,6 +11,7 @@
 #include "common/files_and_texts.h"
 #include "common/heliq_utilities.h"
 #include "common/lookups.h"
+#include "common/mail_outbox.h"
 #include "platform/com_error.h"
 #include "platform/component.h"
 #include "platform/connection.h"
@@ -90,6 +91,16 @@ constexpr std::string_view kClearTimersHeadSqlite =
 constexpr std::string_view kClearTimersHeadPostgres =
     "UPDATE REMINDER SET T1_DATE= NULL WHERE date_trunc('second', T1_DATE) <= ? AND Q_ID IN (";
 constexpr size_t kClearBatch = 512;
+// When the run mailed about a request, for the supervisor; the same padded lists (a repeated
+// number selects its row once).
+// PostgreSQL cannot tell the type of a parameter in a select list: it is named.
+constexpr std::string_view kRecordEscalatedHeadSqlite =
+    "INSERT INTO ESCALATIONS (Q_ID, ESCALATED) SELECT Q_ID, ? FROM QUESTIONS WHERE Q_ID IN (";
+constexpr std::string_view kRecordEscalatedHeadPostgres =
+    "INSERT INTO ESCALATIONS (Q_ID, ESCALATED) SELECT Q_ID, CAST(? AS TIMESTAMP) FROM QUESTIONS "
+    "WHERE Q_ID IN (";
+constexpr std::string_view kRecordEscalatedTail =
+    ") ON CONFLICT (Q_ID) DO UPDATE SET ESCALATED = excluded.ESCALATED";
 
 constexpr std::string_view kCrLf = "\r\n";
 constexpr int32_t kDispatcherMail = 29;
@@ -190,16 +201,14 @@ int Column(const ResultSet& result, std::string_view name) {
   return index;
 }
 
-class PlatformMailer final : public EscalationMailer {
+class OutboxMailer final : public EscalationMailer {
  public:
-  void Send(const MailMessage& message) override { SendMail(message); }
+  void Send(const MailMessage& message) override { EnqueueMail(message); }
 };
 
 }  // namespace
 
-std::unique_ptr<EscalationMailer> MakePlatformMailer() {
-  return std::make_unique<PlatformMailer>();
-}
+std::unique_ptr<EscalationMailer> MakePlatformMailer() { return std::make_unique<OutboxMailer>(); }
 
 // The run settings; a setting without a row stays 0.
 struct SolveOnNoResponse::Settings {
@@ -255,6 +264,7 @@ class SolveOnNoResponse::Run {
 
   void Execute() {
     const DateTime now = GetCurrentDateTime();
+    now_ = now;
     connection_ = GetHeliqConnection();
     ReadSettings();
     if (settings_.escalation != 1) return;
@@ -526,15 +536,17 @@ class SolveOnNoResponse::Run {
     Mail(supervisor_template_, AddressList(supervisors_), table, mailed);
   }
 
-  // Sends (a failure is logged by Deliver) and clears the timers of the mailed requests.
+  // Writes the mail to the outbox (a failure is logged by Deliver), clears the timers of the
+  // mailed requests and, when the mail was written, records them as escalated now.
   void Mail(const Template& mail, const std::string& recipients, const std::string& table,
             const std::vector<const Row*>& rows) {
-    owner_.Deliver(mail.from, recipients, mail.subject, Body(mail, table), rows);
+    const bool written =
+        owner_.Deliver(mail.from, recipients, mail.subject, Body(mail, table), rows);
     CommitContext();
-    ClearTimers(rows);
+    ClearTimers(rows, written);
   }
 
-  void ClearTimers(const std::vector<const Row*>& rows) {
+  void ClearTimers(const std::vector<const Row*>& rows, bool record_escalated) {
     for (size_t start = 0; start < rows.size(); start += kClearBatch) {
       const size_t count = std::min(kClearBatch, rows.size() - start);
       size_t width = 1;
@@ -546,19 +558,30 @@ class SolveOnNoResponse::Run {
       for (size_t i = 0; i < width; ++i) {
         params.emplace_back(rows[start + std::min(i, count - 1)]->id);
       }
-      connection_->Execute(ClearStatement(connection_->dialect(), width), params);
+      const bool sqlite = connection_->dialect() == Dialect::kSqlite;
+      const std::string list = Placeholders(width);
+      connection_->Execute(
+          std::string(sqlite ? kClearTimersHeadSqlite : kClearTimersHeadPostgres) + list + ")",
+          params);
+      if (record_escalated) {
+        params[0] = Variant(now_);
+        connection_->Execute(
+            std::string(sqlite ? kRecordEscalatedHeadSqlite : kRecordEscalatedHeadPostgres) + list +
+                std::string(kRecordEscalatedTail),
+            params);
+      }
     }
   }
 
-  static std::string ClearStatement(Dialect dialect, size_t width) {
-    std::string sql(dialect == Dialect::kSqlite ? kClearTimersHeadSqlite
-                                                : kClearTimersHeadPostgres);
-    for (size_t i = 0; i < width; ++i) sql += i == 0 ? "?" : ",?";
-    return sql + ")";
+  static std::string Placeholders(size_t width) {
+    std::string list;
+    for (size_t i = 0; i < width; ++i) list += i == 0 ? "?" : ",?";
+    return list;
   }
 
   SolveOnNoResponse& owner_;
   std::unique_ptr<Connection> connection_;
+  DateTime now_;
   Settings settings_;
   RoleList dispatchers_, supervisors_, call_centre_engineers_, support_centre_engineers_;
   std::string template_filter_;
@@ -628,7 +651,7 @@ void SolveOnNoResponse::SendEscalaltionMail(std::string_view from, std::string_v
   Deliver(from, recipients, subject, body, {});
 }
 
-void SolveOnNoResponse::Deliver(std::string_view from, std::string_view recipients,
+bool SolveOnNoResponse::Deliver(std::string_view from, std::string_view recipients,
                                 std::string_view subject, std::string_view body,
                                 const std::vector<const Row*>& rows) {
   std::string requests;
@@ -650,12 +673,14 @@ void SolveOnNoResponse::Deliver(std::string_view from, std::string_view recipien
     // A mail without (valid) recipients is still handed on: the transport refuses it, and whoever
     // watches the transport sees the escalation that reached nobody.
     mailer_->Send(message);
+    return true;
   } catch (...) {
     // The timers of these requests are cleared all the same: the entry is what tells an
     // administrator which requests were escalated without anybody hearing of it.
     std::string info = "recipients: \"" + std::string(recipients) + "\"";
     if (!requests.empty()) info += ", requests:" + requests;
     WriteErrorLog(kSendSource, info);
+    return false;
   }
 }
 

@@ -203,6 +203,20 @@ TEST_P(ReadApiTest, DeadlineIsWhenTheEscalationWouldMail) {
   }
 }
 
+TEST_P(ReadApiTest, RowsAndTheRequestSayWhenTheEscalationMailedAboutThem) {
+  Add({.id = 1, .status = 5});
+  Add({.id = 2, .status = 5});
+  Exec("INSERT INTO ESCALATIONS (Q_ID, ESCALATED) VALUES (1, ?)", {Variant(At(3))});
+  const RequestPage page = ListRequests(ParseRequestFilter({}), All());
+  ASSERT_EQ(page.rows.size(), 2u);
+  EXPECT_EQ(page.rows[0]->Get("ESCALATED").ToDate(), At(3));
+  EXPECT_TRUE(page.rows[1]->Get("ESCALATED").IsNull());
+  const Variant one = ReadRequest(1);
+  EXPECT_EQ(one.ToDictionary()->Get("request").ToDictionary()->Get("ESCALATED").ToDate(), At(3));
+  const Variant two = ReadRequest(2);
+  EXPECT_TRUE(two.ToDictionary()->Get("request").ToDictionary()->Get("ESCALATED").IsNull());
+}
+
 // Walks every page of `query`, changing rows after each page with `change`. Returns the ids in
 // the order listed.
 template <typename F>

@@ -9,6 +9,7 @@
 
 #include "common/directory.h"
 #include "common/heliq_utilities.h"
+#include "common/mail_outbox.h"
 #include "platform/com_error.h"
 #include "platform/configuration.h"
 #include "platform/object_context.h"
@@ -489,6 +490,8 @@ TEST_P(EscalationTest, EscalationMailArrivesThroughSmtp) {
   Add(11, 1, "", "5", HoursAgo(5));
   SetSwitches(1, 0, 0);
   RunUnitOfWork([] { SolveOnNoResponse().SendingEscalationMails(); });
+  // The run wrote the mail to the outbox; the sender delivers it after the commit.
+  ASSERT_EQ(DeliverOutbox().size(), 1u);
 
   std::string message;
   const std::filesystem::path arrived = std::filesystem::path(maildir) / "new";
@@ -504,7 +507,110 @@ TEST_P(EscalationTest, EscalationMailArrivesThroughSmtp) {
   EXPECT_TRUE(Running().empty());
 }
 
+// Makes every clearing of request `id`'s timer fail in the database while it lives: a run that
+// has written a mail to the outbox then fails before it commits.
+class ScopedClearFault {
+ public:
+  ScopedClearFault(std::function<void(const std::string&)> exec, testing::Backend backend, int id)
+      : exec_(std::move(exec)), postgres_(backend == testing::Backend::kPostgres) {
+    const std::string condition = "OLD.Q_ID = " + std::to_string(id);
+    if (postgres_) {
+      Exec(
+          "CREATE FUNCTION HELIQ_TEST_FAULT() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION "
+          "'injected fault'; END $$ LANGUAGE plpgsql");
+      Exec("CREATE TRIGGER HELIQ_TEST_FAULT BEFORE UPDATE ON REMINDER FOR EACH ROW WHEN (" +
+           condition + ") EXECUTE FUNCTION HELIQ_TEST_FAULT()");
+    } else {
+      Exec("CREATE TRIGGER HELIQ_TEST_FAULT BEFORE UPDATE ON REMINDER WHEN " + condition +
+           " BEGIN SELECT RAISE(ABORT, 'injected fault'); END");
+    }
+  }
+  ~ScopedClearFault() {
+    // The PostgreSQL database outlives the test: the trigger must not stay behind.
+    if (postgres_) {
+      Exec("DROP TRIGGER HELIQ_TEST_FAULT ON REMINDER");
+      Exec("DROP FUNCTION HELIQ_TEST_FAULT()");
+    } else {
+      Exec("DROP TRIGGER HELIQ_TEST_FAULT");
+    }
+  }
+  ScopedClearFault(const ScopedClearFault&) = delete;
+  ScopedClearFault& operator=(const ScopedClearFault&) = delete;
+
+ private:
+  void Exec(const std::string& sql) { exec_(sql); }
+  std::function<void(const std::string&)> exec_;
+  bool postgres_;
+};
+
+class EscalationOutboxTest : public EscalationTest {
+ protected:
+  std::vector<std::filesystem::path> PickupFiles() const {
+    std::vector<std::filesystem::path> files;
+    const auto dir = install_dir() / "var" / "mail";
+    if (!std::filesystem::exists(dir)) return files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) files.push_back(entry);
+    return files;
+  }
+  void EscalateThroughOutbox() {
+    RunUnitOfWork([] { SolveOnNoResponse().SendingEscalationMails(); });
+  }
+};
+
+TEST_P(EscalationOutboxTest, RunFailingAfterTheOutboxInsertLeavesNoMailAndNoClearedTimer) {
+  Add(11, 1, "", "5", HoursAgo(5));
+  Add(12, 1, "", "5", HoursAgo(5));
+  SetSwitches(1, 0, 0);
+  {
+    ScopedClearFault fault([this](const std::string& sql) { Exec(sql); }, backend(), 12);
+    EXPECT_THROW(EscalateThroughOutbox(), ComError);
+  }
+  EXPECT_EQ(Count("MAIL_OUTBOX"), 0);
+  EXPECT_EQ(Count("ESCALATIONS"), 0);
+  EXPECT_EQ(Running(), (std::vector<int32_t>{11, 12}));
+  EXPECT_TRUE(DeliverOutbox().empty());
+  EXPECT_TRUE(PickupFiles().empty());
+
+  // The next run, without the fault, mails both once.
+  EscalateThroughOutbox();
+  EXPECT_TRUE(Running().empty());
+  ASSERT_EQ(DeliverOutbox().size(), 1u);
+  EscalateThroughOutbox();
+  EXPECT_TRUE(DeliverOutbox().empty());
+  const auto files = PickupFiles();
+  ASSERT_EQ(files.size(), 1u);
+  std::ifstream in(files[0], std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("11" + S(13)), std::string::npos);
+  EXPECT_NE(text.find("12" + S(13)), std::string::npos);
+}
+
+TEST_P(EscalationOutboxTest, EachMailedRequestRecordsWhenItWasEscalated) {
+  Add(11, 1, "", "5", HoursAgo(5));
+  Add(12, 1, "", "5", HoursAgo(1));  // not overdue yet
+  SetSwitches(1, 0, 0);
+  EscalateThroughOutbox();
+  EXPECT_EQ(Value("SELECT ESCALATED FROM ESCALATIONS WHERE Q_ID = 11").ToDate(), kTestNow);
+  EXPECT_EQ(Count("ESCALATIONS"), 1);
+  // Overdue again after a restart of its timer: the later escalation replaces the first.
+  Exec("UPDATE REMINDER SET T1_DATE = ? WHERE Q_ID = 11", {Variant(kTestNow)});
+  SetFixedTime(kTestNow.AddSeconds(5 * 3600));
+  EscalateThroughOutbox();
+  EXPECT_EQ(Value("SELECT ESCALATED FROM ESCALATIONS WHERE Q_ID = 11").ToDate(),
+            kTestNow.AddSeconds(5 * 3600));
+  EXPECT_EQ(Value("SELECT ESCALATED FROM ESCALATIONS WHERE Q_ID = 12").ToDate(),
+            kTestNow.AddSeconds(5 * 3600));
+
+  // A mail that reaches nobody clears the timer but records no escalation.
+  Add(13, 1, "", "5", HoursAgo(10));
+  Exec("UPDATE EMAIL SET MAIL_FROM = '' WHERE MAIL_ID = 29");
+  EscalateThroughOutbox();
+  EXPECT_EQ(Count("ESCALATIONS"), 2);
+  EXPECT_TRUE(Running().empty());
+}
+
 INSTANTIATE_DATABASE_TEST_SUITE(EscalationTest);
+INSTANTIATE_DATABASE_TEST_SUITE(EscalationOutboxTest);
 
 }  // namespace
 }  // namespace heliq

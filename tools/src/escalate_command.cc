@@ -1,8 +1,10 @@
-// heliq escalate: one escalation run, then what it mailed and which reminder timers it cleared.
+// heliq escalate: one escalation run under the service's lease, its mails delivered from the
+// outbox, then what it mailed and which reminder timers it cleared.
 #include <algorithm>
 #include <cctype>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -10,7 +12,11 @@
 #include <vector>
 
 #include "common/heliq_utilities.h"
+#include "common/mail_outbox.h"
 #include "host/scheduler.h"
+#include "host/service_lease.h"
+#include "platform/clock.h"
+#include "platform/com_error.h"
 #include "platform/connection.h"
 #include "platform/mail.h"
 #include "tools/commands.h"
@@ -99,14 +105,37 @@ CommandRunner AddEscalateCommand(CLI::App& app) {
 
   return [=] {
     if (!*command) return -1;
+    // The same lease as the hosts' schedulers: a run by hand never overlaps a scheduled one.
+    std::string holder;
+    const std::unique_ptr<HeldLease> lease = HeldLease::Take(kAlertServiceName, Now(), &holder);
+    if (!lease) {
+      throw ComError(err::kServiceBusy, "heliq escalate",
+                     "the escalation is running elsewhere: " + holder +
+                         " holds the lease of service " + std::string(kAlertServiceName) +
+                         "; try again when it has finished");
+    }
+    RecordedRun record(kAlertServiceName, lease->holder(), Now());
     const std::set<int64_t> before = RunningTimers();
+    const int64_t last_entry = LastOutboxId();
     ScopedMailRecorder recorder;
     try {
       RunEscalation();
     } catch (...) {
-      // What was mailed before the failure stays mailed: show it, then report the failure.
+      // The run rolled back with the mails it had written to the outbox: nothing went out.
+      const ComError error = CurrentError();
+      record.Failed(error.description() + " (" + std::to_string(error.number()) + ")");
       PrintReport(recorder.records(), before);
       throw;
+    }
+    record.Succeeded();
+    // The run's mails, delivered before the command ends; one that cannot be delivered now stays
+    // in the outbox for the hosts' senders to retry.
+    OutboxOptions delivery;
+    delivery.after_id = last_entry;
+    while (true) {
+      const std::vector<OutboxDelivery> delivered = DeliverOutbox(delivery);
+      if (delivered.empty()) break;
+      delivery.after_id = delivered.back().id;
     }
     PrintReport(recorder.records(), before);
     return 0;

@@ -5,6 +5,7 @@
 
 #include "host/host.h"
 #include "host/http_server.h"
+#include "host/outbox_sender.h"
 #include "tools/commands.h"
 
 namespace heliq::tools {
@@ -39,6 +40,9 @@ CommandRunner AddCallCommand(CLI::App& app) {
   return [command, args] {
     if (!*command) return -1;
     HostResponse response = InvokeOperation(args->class_id, args->operation, args->arguments);
+    // The call's mails (notifications) go out before the command ends, heliqd running or not;
+    // what cannot be delivered now stays in the outbox for a sender's retry.
+    OutboxSender(OutboxPollPeriod()).Pass();
     std::cout << response.body.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
               << std::endl;
     return response.status == 200 ? 0 : 1;
@@ -51,6 +55,8 @@ CommandRunner AddServeCommand(CLI::App& app) {
     if (!*command) return -1;
     const HttpServerOptions options = OptionsFromSettings();
     HttpServer server(options);
+    OutboxSender sender(OutboxPollPeriod());
+    sender.Start();
     std::cout << "heliq serve: listening on http://" << options.address << ":" << options.port
               << std::endl;
     return server.Run() ? 0 : 1;

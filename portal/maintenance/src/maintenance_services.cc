@@ -14,6 +14,7 @@
 
 #include "common/files_and_texts.h"
 #include "common/heliq_utilities.h"
+#include "common/mail_outbox.h"
 #include "common/operation_frame.h"
 #include "platform/com_error.h"
 #include "platform/configuration.h"
@@ -134,7 +135,7 @@ void ServiceBase::Send(const MailMessage& message) const {
   if (options_.send_mail) {
     options_.send_mail(message);
   } else {
-    SendMail(message);
+    EnqueueMail(message);
   }
 }
 

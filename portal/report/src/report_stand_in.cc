@@ -17,11 +17,13 @@
 #include <vector>
 
 #include "common/heliq_utilities.h"
+#include "common/mail_outbox.h"
 #include "common/operation_frame.h"
 #include "common/report_component.h"
 #include "platform/com_error.h"
 #include "platform/database.h"
 #include "platform/mail.h"
+#include "platform/object_context.h"
 #include "platform/text.h"
 #include "portal/report/workbook_file.h"
 
@@ -354,7 +356,19 @@ class ReportStandIn final : public ReportComponent {
       }
       message.attachments.push_back({fs::path(attachment_path).filename().string(),
                                      std::string(kWorkbookContentType), std::move(*content)});
-      ::heliq::SendMail(message);
+      // Through the outbox like every mail; the administrator waits for this one, so outside a
+      // unit of work it is delivered at once and a failure is his to see (the outbox retries it).
+      const int64_t id = EnqueueMail(message);
+      if (GetObjectContext() != nullptr) return;
+      OutboxOptions this_one;
+      this_one.after_id = id - 1;
+      this_one.limit = 1;
+      for (const OutboxDelivery& delivery : DeliverOutbox(this_one)) {
+        if (delivery.id == id && !delivery.error.empty()) {
+          throw ComError(err::kMailNotSent, "HeliqReportUtility.Report",
+                         delivery.error + " (the mail stays in the outbox and is retried)");
+        }
+      }
     });
   }
 

@@ -19,8 +19,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <limits>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -238,11 +241,27 @@ inline std::pair<std::string, nlohmann::json> LoadCall(LoadAction action, int32_
   return {};
 }
 
+// How a Run spreads its calls and when it ends.
+struct LoadPlan {
+  std::vector<int> ports;  // hosts on 127.0.0.1; each client starts on its own and moves on
+  int clients = 1;
+  int calls_per_client = std::numeric_limits<int>::max();
+  // Clients stop taking new calls after this.
+  std::chrono::steady_clock::time_point until = std::chrono::steady_clock::time_point::max();
+  // Off: a client stops when its host goes away. On (hosts killed and restarted, a database that
+  // fails over): a client whose host refuses the connection tries the next one; a call that went
+  // unanswered or was answered 5xx may or may not have committed, so its request stays pending for
+  // Settle; the client then waits a moment and takes the next host.
+  bool carry_on = false;
+};
+
 // What one Run saw.
 struct LoadStats {
   int confirmed = 0;   // HTTP 200
   int refused = 0;     // an error answer (the unit of work was rolled back)
   int unanswered = 0;  // no answer: the host went away during the call
+  int uncertain = 0;   // answered 5xx while carrying on: outcome left to Settle
+  std::map<int, int> uncertain_by_status;
   std::map<int, int> refusals_by_status;
   std::vector<std::string> refusal_samples;  // a few error bodies, for the test's message
 };
@@ -256,17 +275,33 @@ class RequestLoad {
   // `calls_per_client` calls each. A client stops early when its connection fails (the host is
   // gone) or when every request has ended its life.
   LoadStats Run(int port, int clients, int calls_per_client) {
+    return Run(LoadPlan{{port}, clients, calls_per_client});
+  }
+
+  // As above, along `plan`.
+  LoadStats Run(const LoadPlan& plan) {
     LoadStats stats;
     std::mutex stats_mutex;
     std::vector<std::thread> threads;
-    for (int c = 0; c < clients; ++c) {
+    for (int c = 0; c < plan.clients; ++c) {
       threads.emplace_back([&, c] {
         std::mt19937 random(seed_ + static_cast<uint32_t>(run_++ * 131 + c));
-        httplib::Client client("127.0.0.1", port);
-        client.set_keep_alive(true);
-        client.set_connection_timeout(5);
-        client.set_read_timeout(60);
-        for (int call = 0; call < calls_per_client; ++call) {
+        size_t host = static_cast<size_t>(c) % plan.ports.size();
+        auto connect = [&] {
+          auto client = std::make_unique<httplib::Client>("127.0.0.1", plan.ports[host]);
+          client->set_keep_alive(true);
+          client->set_connection_timeout(5);
+          client->set_read_timeout(60);
+          return client;
+        };
+        auto next_host = [&] {
+          host = (host + 1) % plan.ports.size();
+          return connect();
+        };
+        std::unique_ptr<httplib::Client> client = connect();
+        for (int call = 0;
+             call < plan.calls_per_client && std::chrono::steady_clock::now() < plan.until;
+             ++call) {
           const std::optional<size_t> index = Claim(random);
           if (!index) break;
           Request& r = requests_[*index];
@@ -279,24 +314,34 @@ class RequestLoad {
           const LoadAction action =
               actions[std::uniform_int_distribution<size_t>(0, actions.size() - 1)(random)];
           const auto [path, args] = LoadCall(action, id, r.status);
-          auto response = client.Post(path, args.dump(), "application/json");
-          std::lock_guard lock(stats_mutex);
-          if (!response) {
-            r.pending = LogCodeOf(action, r.status);
-            ++stats.unanswered;
-            r.busy.unlock();
-            break;
-          }
-          if (response->status == 200) {
-            ++stats.confirmed;
-            ++r.confirmed;
-            r.status = StatusAfterLogCode(LogCodeOf(action, r.status));
-          } else {
-            ++stats.refused;
-            ++stats.refusals_by_status[response->status];
-            if (stats.refusal_samples.size() < 5) stats.refusal_samples.push_back(response->body);
+          auto response = client->Post(path, args.dump(), "application/json");
+          const bool never_sent = !response && response.error() == httplib::Error::Connection;
+          const bool uncertain =
+              plan.carry_on && (!response || response->status >= 500) && !never_sent;
+          {
+            std::lock_guard lock(stats_mutex);
+            if (!response && !never_sent) ++stats.unanswered;
+            if (uncertain || (!response && !never_sent)) {
+              r.pending = LogCodeOf(action, r.status);
+              if (response) {
+                ++stats.uncertain;
+                ++stats.uncertain_by_status[response->status];
+              }
+            } else if (response && response->status == 200) {
+              ++stats.confirmed;
+              ++r.confirmed;
+              r.status = StatusAfterLogCode(LogCodeOf(action, r.status));
+            } else if (response) {
+              ++stats.refused;
+              ++stats.refusals_by_status[response->status];
+              if (stats.refusal_samples.size() < 5) stats.refusal_samples.push_back(response->body);
+            }
           }
           r.busy.unlock();
+          if (response && !uncertain) continue;
+          if (!plan.carry_on) break;
+          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+          client = next_host();
         }
       });
     }
