@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds Heliq with AddressSanitizer + UBSan in build-asan and runs every CTest test, on SQLite and
-# on a throwaway PostgreSQL 15 cluster on loopback (handed to the tests in HELIQ_TEST_PG).
+# on a throwaway PostgreSQL 15 cluster on loopback (handed to the tests in HELIQ_TEST_PG), with a
+# real SMTP server (HELIQ_TEST_SMTP) and a real slapd (HELIQ_TEST_LDAP) on loopback; the browser
+# tests drive Debian's Chromium against heliqd serving the built pages.
 #
 # Contract: run from anywhere, as root on Debian 12 (installs missing packages). Exits with
-# ctest's status; the PostgreSQL cluster is stopped and its folder removed however the run ends.
+# ctest's status; the servers are stopped and their folders removed however the run ends.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -16,8 +18,10 @@ cmake --build build-asan -j2
 pg_dir=$(mktemp -d -t heliq-pg.XXXXXX)
 smtp_dir=$(mktemp -d -t heliq-smtp.XXXXXX)
 smtp_pid=""
+ldap_dir=$(mktemp -d -t heliq-ldap.XXXXXX)
 stop_servers() {
   bash scripts/pg-test-cluster.sh stop "$pg_dir" || true
+  bash scripts/ldap-test-server.sh stop "$ldap_dir" || true
   if [[ -n "$smtp_pid" ]]; then
     kill "$smtp_pid" 2>/dev/null || true
     wait "$smtp_pid" 2>/dev/null || true
@@ -58,6 +62,14 @@ done
 (exec 3<>"/dev/tcp/127.0.0.1/$smtp_port") 2>/dev/null || { echo "SMTP server did not start"; exit 1; }
 export HELIQ_TEST_SMTP="127.0.0.1:$smtp_port"
 export HELIQ_TEST_SMTP_MAILDIR="$smtp_dir/mail"
+
+ldap_port=$(python3 -c 'import socket
+s = socket.socket()
+s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1])')
+echo "== starting slapd on 127.0.0.1:$ldap_port"
+bash scripts/ldap-test-server.sh start "$ldap_dir" "$ldap_port"
+export HELIQ_TEST_LDAP="uri=ldap://127.0.0.1:$ldap_port base=dc=example bind=cn=svc-heliq,ou=desk,dc=example password=svc-heliq-test"
 
 # UBSan only prints by default; make its findings fail the test. Callers may override both.
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
