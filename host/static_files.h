@@ -39,8 +39,10 @@ class StaticFiles {
   static bool IsPagePath(std::string_view path);
 
   // The answer to GET (or HEAD: the transport drops the body) of the page path `path` (not
-  // decoded). Raises ComError err::kBadRequest or err::kResourceNotFound as described above.
-  HttpResponse Serve(std::string_view path) const;
+  // decoded). Every file answer carries an ETag (size and modification time); when
+  // `if_none_match` (the request's If-None-Match) names it, the answer is 304 without the body.
+  // Raises ComError err::kBadRequest or err::kResourceNotFound as described above.
+  HttpResponse Serve(std::string_view path, std::string_view if_none_match = {}) const;
 
   // The headers every page answer carries, errors included.
   static void AddSecurityHeaders(HttpResponse& response);

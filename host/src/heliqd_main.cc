@@ -87,7 +87,8 @@ void PrintStartup() {
 int main(int argc, char** argv) {
   CLI::App app{
       "heliqd: the Heliq component host. Serves POST /api/v1/<class id>/<operation> "
-      "with JSON arguments; each call is one unit of work."};
+      "with JSON arguments (each call one unit of work) and the web front end at / from "
+      "[host] web_root."};
   app.set_version_flag("--version", std::string("heliqd ") + HELIQ_VERSION);
   std::string config;
   app.add_option("--config", config,
@@ -114,7 +115,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     std::cout << "heliqd listening on http://" << options.address << ":" << options.port
-              << std::endl;
+              << " (pages from " << options.web_root.string() << ")" << std::endl;
     heliq::LogInfo("heliqd listening on " + options.address + ":" + std::to_string(options.port));
     stop_on_signal.Wait();
     heliq::LogInfo("heliqd stopped");

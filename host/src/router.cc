@@ -392,7 +392,7 @@ HttpResponse Router::Route(const HttpRequest& request) {
   if (IsPageRead(request)) {
     std::optional<HttpResponse> page;
     HttpResponse failed = json([&] {
-      page = pages_->Serve(request.path);
+      page = pages_->Serve(request.path, request.Header("If-None-Match"));
       return HostResponse{};
     });
     if (page) return *std::move(page);

@@ -1,6 +1,8 @@
 #include "host/static_files.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -10,6 +12,7 @@
 #include "platform/com_error.h"
 #include "platform/configuration.h"
 #include "platform/log.h"
+#include "platform/text.h"
 
 namespace heliq {
 namespace {
@@ -114,6 +117,33 @@ bool Inside(const fs::path& root, const fs::path& file) {
   return f != file.end();
 }
 
+// A validator that changes whenever the file does: its size and modification time. "" when
+// they cannot be read (then the answer has none).
+std::string EntityTag(const fs::path& file) {
+  std::error_code error;
+  const auto size = fs::file_size(file, error);
+  if (error) return "";
+  const auto modified = fs::last_write_time(file, error);
+  if (error) return "";
+  char tag[64];
+  std::snprintf(tag, sizeof tag, "\"%jx-%jx\"", static_cast<uintmax_t>(size),
+                static_cast<uintmax_t>(modified.time_since_epoch().count()));
+  return tag;
+}
+
+// Whether the If-None-Match value `header` ("*", or a list of tags, weak ones too) names `tag`.
+bool NamesTag(std::string_view header, std::string_view tag) {
+  while (!header.empty()) {
+    const size_t comma = header.find(',');
+    std::string_view entry = TrimSpace(header.substr(0, comma));
+    if (entry.starts_with("W/")) entry.remove_prefix(2);
+    if (entry == "*" || entry == tag) return true;
+    if (comma == std::string_view::npos) break;
+    header.remove_prefix(comma + 1);
+  }
+  return false;
+}
+
 }  // namespace
 
 fs::path WebRootFromSettings() {
@@ -150,7 +180,7 @@ void StaticFiles::AddSecurityHeaders(HttpResponse& response) {
   response.headers.emplace_back("Referrer-Policy", "no-referrer");
 }
 
-HttpResponse StaticFiles::Serve(std::string_view path) const {
+HttpResponse StaticFiles::Serve(std::string_view path, std::string_view if_none_match) const {
   std::vector<std::string> segments = Segments(path);
   if (root_.empty()) NoSuchPage(path);
   const bool route = segments.empty() || segments.back().find('.') == std::string::npos;
@@ -163,18 +193,24 @@ HttpResponse StaticFiles::Serve(std::string_view path) const {
   std::error_code error;
   const fs::path file = fs::canonical(wanted, error);
   if (error || !Inside(root_, file) || !fs::is_regular_file(file, error)) NoSuchPage(path);
-  std::ifstream in(file, std::ios::binary);
-  if (!in) NoSuchPage(path);
   HttpResponse response;
-  response.body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    throw ComError(err::kFileServer, std::string(kSource), "cannot read " + file.string());
-  }
   response.content_type = std::string(ContentTypeOf(file));
   const bool asset = !route && segments.size() > 1 && segments.front() == kAssets;
   response.headers.emplace_back("Cache-Control",
                                 std::string(asset ? kCachedForGood : kNeverCached));
+  const std::string tag = EntityTag(file);
+  if (!tag.empty()) response.headers.emplace_back("ETag", tag);
   AddSecurityHeaders(response);
+  if (!tag.empty() && NamesTag(if_none_match, tag)) {
+    response.status = 304;
+    return response;
+  }
+  std::ifstream in(file, std::ios::binary);
+  if (!in) NoSuchPage(path);
+  response.body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    throw ComError(err::kFileServer, std::string(kSource), "cannot read " + file.string());
+  }
   return response;
 }
 

@@ -119,6 +119,28 @@ TEST_P(StaticFilesTest, PagesNeedNoTokenRoutesAnswerIndexAndAssetsAreCachedForGo
   EXPECT_EQ(unknown_api->status, 401);
 }
 
+TEST_P(StaticFilesTest, AnUnchangedPageAnswers304AndAChangedOneItsNewContent) {
+  Serve(root_);
+  auto first = client_->Get("/queue");
+  ASSERT_TRUE(first);
+  const std::string tag = first->get_header_value("ETag");
+  ASSERT_FALSE(tag.empty());
+  auto again = client_->Get("/queue", {{"If-None-Match", "\"other\", W/" + tag}});
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->status, 304);
+  EXPECT_TRUE(again->body.empty());
+  EXPECT_EQ(again->get_header_value("ETag"), tag);
+  EXPECT_EQ(again->get_header_value("Cache-Control"), "no-cache");
+  ExpectSecurityHeaders(*again);
+  // A new build of the front end: the old tag no longer matches.
+  Write(root_ / "index.html", std::string(kIndex) + "<!-- rebuilt -->");
+  auto rebuilt = client_->Get("/queue", {{"If-None-Match", tag}});
+  ASSERT_TRUE(rebuilt);
+  EXPECT_EQ(rebuilt->status, 200);
+  EXPECT_EQ(rebuilt->body, std::string(kIndex) + "<!-- rebuilt -->");
+  EXPECT_NE(rebuilt->get_header_value("ETag"), tag);
+}
+
 TEST_P(StaticFilesTest, NoPathLeadsOutOfTheWebRoot) {
   Serve(root_);
   struct Attempt {

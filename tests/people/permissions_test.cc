@@ -98,6 +98,31 @@ TEST(PermissionTableTest, DocumentAndCodeListTheSameRowsAndEveryOperationHasOne)
   }
 }
 
+TEST(PermissionTableTest, ACentreRouteCountsOnlyTheRolesOfThatCentre) {
+  const RoutePermission& engineers = FindRoutePermission("GET", "/api/v1/centres/<c>/engineers");
+  // A dispatcher of the call centre who is also a support-centre engineer: his engineer role
+  // gives him no centre view of the support centre.
+  const Caller mixed = Person("mixed", {31, 36});
+  EXPECT_NO_THROW(CheckRouteAllowed(mixed, engineers, kCallCentre));
+  EXPECT_THROW(CheckRouteAllowed(mixed, engineers, kSupportCentre), ComError);
+  EXPECT_NO_THROW(CheckRouteAllowed(Person("sup", {39}), engineers, kSupportCentre));
+  EXPECT_THROW(CheckRouteAllowed(Person("cust", {}), engineers, kCallCentre), ComError);
+  EXPECT_THROW(CheckRouteAllowed(Prospect("p@example.com"), engineers, kCallCentre), ComError);
+  EXPECT_NO_THROW(CheckRouteAllowed(ApiToken(), engineers, kSupportCentre));
+  EXPECT_NO_THROW(CheckRouteAllowed(Person("admin", {90}), engineers, kSupportCentre));
+
+  // Every signed-in person may read the lookups; a route missing from the table is closed.
+  const RoutePermission& lookups = FindRoutePermission("GET", "/api/v1/lookups");
+  EXPECT_NO_THROW(CheckRouteAllowed(Prospect("p@example.com"), lookups));
+  EXPECT_NO_THROW(CheckRouteAllowed(Person("cust", {}), lookups));
+  try {
+    FindRoutePermission("DELETE", "/api/v1/lookups");
+    ADD_FAILURE() << "a route without a row was found";
+  } catch (const ComError& e) {
+    EXPECT_EQ(e.number(), err::kForbidden);
+  }
+}
+
 TEST(PermissionTableTest, RolesAndScopesFromDirectoryRoles) {
   const Caller cce = Person("cce1", {32});
   EXPECT_EQ(cce.roles, std::vector<Role>{Role::kCallCentreEngineer});

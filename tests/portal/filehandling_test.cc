@@ -151,6 +151,47 @@ TEST_F(FileHandlingTest, StoreFailuresRaiseTheFileServerErrorAndStoreNothing) {
   EXPECT_EQ(ReadBytes(install_dir_ / "var"), "not a folder");
 }
 
+TEST_F(FileHandlingTest, AnUploadLandsWholeInIncomingOrNotAtAll) {
+  EXPECT_EQ(StoreIncomingFile(12, "scan.pdf", "first"), "incoming/scan.pdf");
+  EXPECT_EQ(StoreIncomingFile(12, "scan.pdf", std::string("second\0", 7)), "incoming/scan.pdf");
+  EXPECT_EQ(ReadBytes(RequestFolder(12) / "incoming" / "scan.pdf"), std::string("second\0", 7));
+  EXPECT_EQ(RequestFile(12, "incoming/scan.pdf"), RequestFolder(12) / "incoming" / "scan.pdf");
+  // Only the file lands: the temporary sits outside incoming/ and is gone.
+  size_t entries = 0;
+  for ([[maybe_unused]] const auto& entry : fs::recursive_directory_iterator(RequestFolder(12))) {
+    ++entries;
+  }
+  EXPECT_EQ(entries, 2u);  // incoming/ and the file
+
+  for (const std::string& name :
+       {std::string(""), std::string("."), std::string(".."), std::string(".hidden"),
+        std::string("a/b"), std::string("a\\b"), std::string("line\nbreak"),
+        std::string(kMaxAttachmentName + 1, 'x')}) {
+    ExpectError(err::kInvalidProcedureCall, [&] { StoreIncomingFile(13, name, "x"); });
+  }
+  EXPECT_FALSE(fs::exists(RequestFolder(13)));
+
+  // incoming/ a link to elsewhere: refused, nothing written there or left behind.
+  fs::create_directories(install_dir_ / "elsewhere");
+  fs::create_directories(RequestFolder(14));
+  fs::create_directory_symlink(install_dir_ / "elsewhere", RequestFolder(14) / "incoming");
+  ExpectError(err::kFileServer, [&] { StoreIncomingFile(14, "x.txt", "x"); });
+  EXPECT_TRUE(fs::is_empty(install_dir_ / "elsewhere"));
+  EXPECT_EQ(RequestFile(14, "incoming/x.txt"), std::nullopt);
+
+  // A request folder that cannot be created: a plain file stands where it would go.
+  WriteBytes(RequestFolder(15), "not a folder");
+  ExpectError(err::kFileServer, [&] { StoreIncomingFile(15, "x.txt", "x"); });
+  EXPECT_EQ(ReadBytes(RequestFolder(15)), "not a folder");
+
+  // Reading back: two plain segments of a plain folder, nothing else.
+  for (const char* path :
+       {"incoming", "incoming/", "/incoming/scan.pdf", "incoming/../incoming/scan.pdf",
+        ".x/scan.pdf", "incoming/.x", "incoming/scan.pdf/x"}) {
+    EXPECT_EQ(RequestFile(12, path), std::nullopt) << path;
+  }
+}
+
 TEST_F(FileHandlingTest, ReportFilesOfRequestZeroCanBeFoundReplacedAndDeleted) {
   const fs::path report = LocalFile("analysis.xls", "v1");
   EXPECT_FALSE(files_->FileAlreadyAttached("analysis.xls", 0, {kFilesReport}));
