@@ -155,7 +155,8 @@ test('a customer cancels his request: it is archived as cancelled and offers no 
   await page.goto(`/requests/${id}`);
   await page.getByLabel('Text').fill('Found the cable was loose.');
   await page.getByRole('button', { name: 'Cancel the request' }).click();
-  await page.getByRole('status').filter({ hasText: 'Done: Cancel the request' }).waitFor();
+  await page.locator('.result .message:not(.busy)').waitFor();
+  assert.equal(await page.locator('.result .message').textContent(), 'Done: Cancel the request');
   await page.locator('.facts').getByText('Archived').waitFor();
   await page.locator('.facts .status').filter({ hasText: 'Cancelled' }).waitFor();
   assert.equal(await page.getByRole('button', { name: /Add text|Cancel the request/ }).count(), 0);

@@ -44,6 +44,9 @@ function attachmentHref(id: number, path: string): string {
 export function RequestPage({ me, id }: { me: Me; id: number }) {
   const t = useT();
   const loaded = useLoad(() => call<RequestDetails>(`/api/v1/requests/${id}`), [id]);
+  // One action at a time on the page; its result stays in view even when the action archived
+  // the request and its buttons went away.
+  const action = useAction();
 
   if (loaded.error instanceof ApiError && loaded.error.status === 404) {
     return (
@@ -134,11 +137,16 @@ export function RequestPage({ me, id }: { me: Me; id: number }) {
           </ul>
         </>
       )}
-      {!details.archived && mine && <CustomerActions me={me} request={request} reload={loaded.reload} />}
-      {!details.archived && engineer && <EngineerActions request={request} reload={loaded.reload} />}
-      {!details.archived && hasRole(me, 'dispatcher') && !engineer && (
-        <DispatcherActions request={request} reload={loaded.reload} />
+      {!details.archived && mine && (
+        <CustomerActions me={me} request={request} reload={loaded.reload} action={action} />
       )}
+      {!details.archived && engineer && (
+        <EngineerActions request={request} reload={loaded.reload} action={action} />
+      )}
+      {!details.archived && hasRole(me, 'dispatcher') && !engineer && (
+        <DispatcherActions request={request} reload={loaded.reload} action={action} />
+      )}
+      <ActionResult state={action.state} />
       <History details={details} />
     </section>
   );
@@ -170,12 +178,12 @@ function History({ details }: { details: RequestDetails }) {
 interface ActionsProps {
   request: Details;
   reload: () => void;
+  action: ReturnType<typeof useAction>;
 }
 
 // A button that runs one operation with the request's number and the caller's words.
-function useRequestAction(request: Details, reload: () => void) {
+function useRequestAction({ request, reload, action }: ActionsProps) {
   const t = useT();
-  const action = useAction();
   const runOperation = async (
     label: LabelKey,
     name: string,
@@ -193,14 +201,15 @@ function useRequestAction(request: Details, reload: () => void) {
     if (ok) reload();
     return ok;
   };
-  return { action, runOperation };
+  return { runOperation };
 }
 
-function CustomerActions({ me, request, reload }: ActionsProps & { me: Me }) {
+function CustomerActions({ me, ...props }: ActionsProps & { me: Me }) {
+  const { request, action } = props;
   const t = useT();
   const [draft, update, clear] = useDraft(`customer.${request.Q_ID}`, { text: '' });
   const [files, setFiles] = useState<File[]>([]);
-  const { action, runOperation } = useRequestAction(request, reload);
+  const { runOperation } = useRequestAction(props);
   const status = request.Q_STATUS;
   const upload = async (step: (text: string) => void) => {
     await uploadFiles(request.Q_ID, files, (file) => step(`${t('uploading')} ${file.name}`));
@@ -262,12 +271,12 @@ function CustomerActions({ me, request, reload }: ActionsProps & { me: Me }) {
           </button>
         )}
       </div>
-      <ActionResult state={action.state} />
     </form>
   );
 }
 
-function EngineerActions({ request, reload }: ActionsProps) {
+function EngineerActions(props: ActionsProps) {
+  const { request, action } = props;
   const t = useT();
   const [draft, update, clear] = useDraft(`engineer.${request.Q_ID}`, {
     comment: '',
@@ -276,7 +285,7 @@ function EngineerActions({ request, reload }: ActionsProps) {
     minutes: '',
     publishFor: '0',
   });
-  const { action, runOperation } = useRequestAction(request, reload);
+  const { runOperation } = useRequestAction(props);
   const status = request.Q_STATUS;
   const working = status === kInHand || status === kClarified;
   const minutes = Number(draft.minutes) || 0;
@@ -393,14 +402,14 @@ function EngineerActions({ request, reload }: ActionsProps) {
           </button>
         </div>
       )}
-      <ActionResult state={action.state} />
     </form>
   );
 }
 
-function DispatcherActions({ request, reload }: ActionsProps) {
+function DispatcherActions(props: ActionsProps) {
+  const { request, action } = props;
   const t = useT();
-  const { action, runOperation } = useRequestAction(request, reload);
+  const { runOperation } = useRequestAction(props);
   const status = request.Q_STATUS;
   return (
     <div class="card actions">
@@ -418,7 +427,6 @@ function DispatcherActions({ request, reload }: ActionsProps) {
           </button>
         )}
       </div>
-      <ActionResult state={action.state} />
     </div>
   );
 }
