@@ -152,3 +152,28 @@ INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL34_BODY', 'We an
 INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL35_DESC', 'FAQ change notification');
 INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL35_SUBJECT', 'New answers in the FAQ');
 INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL35_BODY', 'The following FAQ entries were added or changed since our last notice:');
+
+-- Notifications of a request's progress (common/request_notifications.h): 50 to 53 tell the
+-- customer that his request was answered, waits for him, was closed or was cancelled; 54 tells an
+-- engineer that a request was assigned to him. %ID%, %DESC% and %LINK% (the request's page, from
+-- [host] public_url, else MAIL_HYPERLINK) are replaced in subject and text.
+INSERT INTO EMAIL (MAIL_ID, MAIL_DESC, MAIL_SUBJECT, MAIL_BODY, MAIL_HTML_FILE, MAIL_HYPERLINK, MAIL_PATH_XSL, MAIL_TYPE, MAIL_FROM, MAIL_BOA, MAIL_SENTTOROLE) VALUES (50, 'MAIL50_DESC', 'MAIL50_SUBJECT', 'MAIL50_BODY', NULL, 'http://servicedesk.example.com/heliq', NULL, 50, 'servicedesk@example.com', NULL, NULL);
+INSERT INTO EMAIL (MAIL_ID, MAIL_DESC, MAIL_SUBJECT, MAIL_BODY, MAIL_HTML_FILE, MAIL_HYPERLINK, MAIL_PATH_XSL, MAIL_TYPE, MAIL_FROM, MAIL_BOA, MAIL_SENTTOROLE) VALUES (51, 'MAIL51_DESC', 'MAIL51_SUBJECT', 'MAIL51_BODY', NULL, 'http://servicedesk.example.com/heliq', NULL, 51, 'servicedesk@example.com', NULL, NULL);
+INSERT INTO EMAIL (MAIL_ID, MAIL_DESC, MAIL_SUBJECT, MAIL_BODY, MAIL_HTML_FILE, MAIL_HYPERLINK, MAIL_PATH_XSL, MAIL_TYPE, MAIL_FROM, MAIL_BOA, MAIL_SENTTOROLE) VALUES (52, 'MAIL52_DESC', 'MAIL52_SUBJECT', 'MAIL52_BODY', NULL, 'http://servicedesk.example.com/heliq', NULL, 52, 'servicedesk@example.com', NULL, NULL);
+INSERT INTO EMAIL (MAIL_ID, MAIL_DESC, MAIL_SUBJECT, MAIL_BODY, MAIL_HTML_FILE, MAIL_HYPERLINK, MAIL_PATH_XSL, MAIL_TYPE, MAIL_FROM, MAIL_BOA, MAIL_SENTTOROLE) VALUES (53, 'MAIL53_DESC', 'MAIL53_SUBJECT', 'MAIL53_BODY', NULL, 'http://servicedesk.example.com/heliq', NULL, 53, 'servicedesk@example.com', NULL, NULL);
+INSERT INTO EMAIL (MAIL_ID, MAIL_DESC, MAIL_SUBJECT, MAIL_BODY, MAIL_HTML_FILE, MAIL_HYPERLINK, MAIL_PATH_XSL, MAIL_TYPE, MAIL_FROM, MAIL_BOA, MAIL_SENTTOROLE) VALUES (54, 'MAIL54_DESC', 'MAIL54_SUBJECT', 'MAIL54_BODY', NULL, 'http://servicedesk.example.com/heliq', NULL, 54, 'servicedesk@example.com', NULL, 32);
+INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL50_DESC', 'Notification: a request was answered');
+INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL50_SUBJECT', 'Your service request %ID% has been answered');
+INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL50_BODY', 'Your service request %ID% "%DESC%" has been answered. Read the solution and tell us whether it helped: %LINK%');
+INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL51_DESC', 'Notification: a request waits for the customer');
+INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL51_SUBJECT', 'Your service request %ID% is waiting for you');
+INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL51_BODY', 'We need something from you before we can go on with your service request %ID% "%DESC%". Please open it: %LINK%');
+INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL52_DESC', 'Notification: a request was closed');
+INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL52_SUBJECT', 'Your service request %ID% has been closed');
+INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL52_BODY', 'Your service request %ID% "%DESC%" has been closed. You can still read it: %LINK%');
+INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL53_DESC', 'Notification: a request was cancelled');
+INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL53_SUBJECT', 'Your service request %ID% has been cancelled');
+INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL53_BODY', 'Your service request %ID% "%DESC%" has been cancelled. You can still read it: %LINK%');
+INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL54_DESC', 'Notification: a request was assigned to an engineer');
+INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL54_SUBJECT', 'Service request %ID% has been assigned to you');
+INSERT INTO I18NTEXT (LOCALEID, LABEL, TEXT) VALUES (1033, 'MAIL54_BODY', 'The service request %ID% "%DESC%" has been assigned to you: %LINK%');

@@ -26,8 +26,8 @@
 // written; err::kMailNotSent when the message cannot be sent as given (no sender, no recipient, a
 // bad address, an unknown transport, a login that would cross an unencrypted connection) or the
 // SMTP server refuses it or cannot be reached (the description names the server, never a
-// password). Nothing is retried; a failed pickup write
-// leaves no file behind.
+// password). SendMail retries nothing (the system's mails go through the mail outbox,
+// common/mail_outbox.h, which does); a failed pickup write leaves no file behind.
 //
 // Thread safety: SendMail may be called from any number of threads at once.
 #ifndef HELIQ_PLATFORM_MAIL_H_

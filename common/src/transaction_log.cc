@@ -2,6 +2,7 @@
 
 #include "common/heliq_utilities.h"
 #include "common/operation_frame.h"
+#include "common/request_notifications.h"
 
 namespace heliq {
 namespace {
@@ -20,7 +21,7 @@ int32_t CreateTransactionLog(int32_t question_id, std::string_view actor_name,
                              std::string_view status_code, int32_t center,
                              const DateTime& action_time, std::string_view comment,
                              std::string_view user_comment, int32_t time_spent) {
-  return RunOperation(kSource, [&] {
+  const int32_t id = RunOperation(kSource, [&] {
     auto connection = GetHeliqConnection();
     const Variant id = connection->QueryValue(
         kInsertTransaction,
@@ -30,6 +31,9 @@ int32_t CreateTransactionLog(int32_t question_id, std::string_view actor_name,
     CommitContext();
     return id.ToLong();
   });
+  // Every status change passes here, whichever operation makes it.
+  NotifyStatusChange(question_id, status_code, id);
+  return id;
 }
 
 }  // namespace heliq
