@@ -1,12 +1,10 @@
 // The PostgreSQL pool across a server restart, on a throwaway cluster of the test's own: calls
 // fail cleanly while the server is down and succeed again afterwards in the same process.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -17,29 +15,22 @@
 #include "platform/configuration.h"
 #include "platform/connection.h"
 #include "platform/object_context.h"
-#include "tests/support/raw_http.h"
+#include "tests/support/pg_cluster.h"
 
 namespace heliq {
 namespace {
 
-namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 
-const fs::path kClusterScript = fs::path(HELIQ_SOURCE_DIR) / "scripts" / "pg-test-cluster.sh";
 constexpr std::string_view kInsert = "insert into RESTART_PROBE (ID) values (?)";
 
 class ServerRestartTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* pg = std::getenv("HELIQ_TEST_PG");
-    if (pg == nullptr || *pg == '\0') GTEST_SKIP() << "HELIQ_TEST_PG is not set";
-    dir_ = fs::temp_directory_path() / ("heliq-restart-" + std::to_string(getpid()));
-    Cluster("stop");  // a leftover of an earlier run with this pid
-    const int port = testing::FreePort();
-    ASSERT_EQ(Cluster("start", " " + std::to_string(port)), 0);
-    started_ = true;
-    connection_ = "postgresql:host=127.0.0.1 port=" + std::to_string(port) +
-                  " user=postgres dbname=postgres connect_timeout=2";
+    if (!testing::PostgresTestsWanted()) GTEST_SKIP() << "HELIQ_TEST_PG is not set";
+    cluster_ = std::make_unique<testing::PgCluster>("restart");
+    ASSERT_TRUE(cluster_->started());
+    connection_ = "postgresql:" + cluster_->Keywords() + " connect_timeout=2";
     SetSettingsText("[database]\npool_size = 6\npool_wait_ms = 2000\n[log]\nfile = \"\"\n");
     SessionPool::ResetAll();
     OpenSession(connection_)->ExecuteScript("CREATE TABLE RESTART_PROBE (ID integer PRIMARY KEY)");
@@ -47,13 +38,7 @@ class ServerRestartTest : public ::testing::Test {
 
   void TearDown() override {
     SessionPool::ResetAll();
-    if (started_) Cluster("stop");
-  }
-
-  int Cluster(const std::string& command, const std::string& extra = "") {
-    const std::string line = "bash '" + kClusterScript.string() + "' " + command + " '" +
-                             dir_.string() + "'" + extra + " >/dev/null";
-    return std::system(line.c_str());
+    cluster_.reset();
   }
 
   // One call that writes `id`; the failure's number, or 0 on success.
@@ -75,8 +60,7 @@ class ServerRestartTest : public ::testing::Test {
     return ids;
   }
 
-  fs::path dir_;
-  bool started_ = false;
+  std::unique_ptr<testing::PgCluster> cluster_;
   std::string connection_;
 };
 
@@ -88,8 +72,8 @@ TEST_F(ServerRestartTest, PoolRecoversWithoutRestartingTheProcess) {
     for (int i = 0; i < 3; ++i) warm.emplace_back([&, i] { EXPECT_EQ(Call(i + 1), 0); });
     for (auto& thread : warm) thread.join();
   }
-  ASSERT_EQ(Cluster("halt"), 0);
-  ASSERT_EQ(Cluster("resume"), 0);
+  ASSERT_TRUE(cluster_->Halt());
+  ASSERT_TRUE(cluster_->Resume());
   EXPECT_EQ(Call(10), 0);
 
   // Under load: four callers while the server goes down and comes back.
@@ -117,13 +101,13 @@ TEST_F(ServerRestartTest, PoolRecoversWithoutRestartingTheProcess) {
     });
   }
   std::this_thread::sleep_for(milliseconds(300));
-  ASSERT_EQ(Cluster("halt"), 0);
+  ASSERT_TRUE(cluster_->Halt());
   std::this_thread::sleep_for(milliseconds(700));
   const size_t failed_while_down = [&] {
     std::lock_guard lock(mutex);
     return failures.size();
   }();
-  ASSERT_EQ(Cluster("resume"), 0);
+  ASSERT_TRUE(cluster_->Resume());
   std::this_thread::sleep_for(milliseconds(700));
   stop = true;
   for (auto& thread : callers) thread.join();
