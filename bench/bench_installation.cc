@@ -87,7 +87,8 @@ std::filesystem::path WriteHostConfig(const Installation& installation, const st
     const std::string value = SettingValue("connections", application);
     if (!value.empty()) out << application << " = '" << value << "'\n";
   }
-  out << "[log]\nfile = '" << name << ".log'\n[host]\naddress = '127.0.0.1'\nport = " << port << "\n"
+  out << "[log]\nfile = '" << name << ".log'\n[host]\naddress = '127.0.0.1'\nport = " << port
+      << "\n"
       << extra;
   return config;
 }

@@ -101,9 +101,10 @@ int Main(int argc, char** argv) {
     return 1;
   }
   const int port = FreePort();
-  HostProcess host(HELIQ_HELIQD_PATH,
-                   WriteHostConfig(installation, "heliqd", port, "web_root = '" + root.string() + "'\n"),
-                   installation.dir() / "heliqd.out");
+  HostProcess host(
+      HELIQ_HELIQD_PATH,
+      WriteHostConfig(installation, "heliqd", port, "web_root = '" + root.string() + "'\n"),
+      installation.dir() / "heliqd.out");
   if (!host.WaitUntilServing(port)) {
     std::fprintf(stderr, "heliqd did not start; see %s\n",
                  (installation.dir() / "heliqd.out").c_str());

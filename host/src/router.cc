@@ -71,6 +71,10 @@ bool IsPageRead(const HttpRequest& request) {
          StaticFiles::IsPagePath(request.path);
 }
 
+// The labels of the pages: the sign-in page shows them before anybody has signed in. They are the
+// installation's texts, nobody's data.
+constexpr std::string_view kTextsPath = "/api/v1/texts";
+
 RequestCredentials CredentialsOf(const HttpRequest& request) {
   return {request.method, request.Header("Authorization"), request.Header("Cookie"),
           request.Header("X-CSRF-Token")};
@@ -323,8 +327,9 @@ std::optional<HttpResponse> Router::Admit(const HttpRequest& head) {
   if (stopping_) {
     refusal =
         ErrorWithStatus(503, err::kHostStopping, "the host is shutting down; call again elsewhere");
-  } else if (head.path != "/healthz" && head.path != "/api/v1/session" && !options_.token.empty() &&
-             !IsPageRead(head) && !MayBeAuthorized(head, options_.token)) {
+  } else if (head.path != "/healthz" && head.path != "/api/v1/session" && head.path != kTextsPath &&
+             !options_.token.empty() && !IsPageRead(head) &&
+             !MayBeAuthorized(head, options_.token)) {
     refusal = ErrorResponse(ComError(err::kUnauthorized, "Host",
                                      "missing or wrong API token: send the header "
                                      "Authorization: Bearer <token> (the API token or a session "
@@ -437,6 +442,10 @@ HttpResponse Router::Route(const HttpRequest& request) {
     }
     return response;
   }
+  if (request.path == kTextsPath) {
+    if (auto refused = only("GET")) return *refused;
+    return json([&] { return Answer(200, TextsJson(ParseQueryString(request.query))); });
+  }
   // Every route below answers to a known caller.
   std::optional<Caller> caller;
   HttpResponse unauthenticated = json([&] {
@@ -508,8 +517,7 @@ HttpResponse Router::Route(const HttpRequest& request) {
       return Answer(200, {{"requests", VariantToJson(ListProspectRequests(email))}});
     });
   }
-  if (segments.size() == 1 &&
-      (segments[0] == "engineers" || segments[0] == "texts" || segments[0] == "faq")) {
+  if (segments.size() == 1 && (segments[0] == "engineers" || segments[0] == "faq")) {
     if (auto refused = only("GET")) return *refused;
     return json([&] {
       const QueryParams query = ParseQueryString(request.query);
@@ -523,7 +531,6 @@ HttpResponse Router::Route(const HttpRequest& request) {
         CheckMaySeeOr404(*caller, ParseRequestId(request.QueryParameter("request")));
       }
       if (segments[0] == "engineers") return Answer(200, EngineerListJson(query));
-      if (segments[0] == "texts") return Answer(200, TextsJson(query));
       return Answer(200, FaqJson(query));
     });
   }

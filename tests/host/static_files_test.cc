@@ -110,7 +110,15 @@ TEST_P(StaticFilesTest, PagesNeedNoTokenRoutesAnswerIndexAndAssetsAreCachedForGo
   EXPECT_EQ(json::parse(missing->body)["error"]["number"], err::kResourceNotFound);
   ExpectSecurityHeaders(*missing);
 
-  // The API still wants its token.
+  // The texts of the pages too, since the sign-in page shows them; the rest of the API still wants
+  // its token.
+  auto texts = client_->Get("/api/v1/texts?locale=1033");
+  ASSERT_TRUE(texts);
+  EXPECT_EQ(texts->status, 200) << texts->body;
+  EXPECT_TRUE(json::parse(texts->body)["texts"].is_object());
+  auto posted_texts = client_->Post("/api/v1/texts", "{}", "application/json");
+  ASSERT_TRUE(posted_texts);
+  EXPECT_EQ(posted_texts->status, 405);
   auto me = client_->Get("/api/v1/me");
   ASSERT_TRUE(me);
   EXPECT_EQ(me->status, 401);

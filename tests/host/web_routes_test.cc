@@ -319,6 +319,15 @@ TEST_P(WebRoutesTest, TheNextActionTakesTheUploadedFilesIntoItsFolder) {
   ASSERT_TRUE(read);
   EXPECT_EQ(read->status, 200);
   EXPECT_EQ(read->body, "png-bytes");
+  // The path the upload answered is gone once the action took the file: not found, and the host
+  // goes on serving.
+  auto gone = Get(Attachment(mine, "incoming/photo.png"), cust1);
+  ASSERT_TRUE(gone);
+  EXPECT_EQ(gone->status, 404) << gone->body;
+  EXPECT_EQ(Body(gone)["error"]["number"], err::kResourceNotFound);
+  auto again = Get(Attachment(mine, moved), cust1);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->status, 200);
 }
 
 TEST_P(WebRoutesTest, BadNamesAndOversizeBodiesAreRefusedWithNothingLeftBehind) {
