@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds heliq and heliqd (build/, RelWithDebInfo), creates the SQLite demo database on first run
+# Builds heliq, heliqd and the web pages (build/, RelWithDebInfo), creates the SQLite demo database on first run
 # and starts the HTTP host heliqd in the foreground. Arguments are passed on to heliqd.
 #
 # Contract: run from anywhere, as root on Debian 12 (installs missing packages). Works from the
@@ -11,10 +11,13 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 bash scripts/install-deps.sh
 
-# Only what this script runs: no tests, no benchmarks, no administration utility.
-echo "== building heliq and heliqd (build: RelWithDebInfo)"
+# Only what this script runs: no tests, no benchmarks, no administration utility. The pages are
+# a target only where Node.js and npm were found (the install script brings them).
+echo "== building heliq, heliqd and the web pages (build: RelWithDebInfo)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHELIQ_BUILD_TESTS=OFF
-cmake --build build -j2 --target heliq heliqd
+targets=(heliq heliqd)
+if cmake --build build --target help | grep -qx '\.\.\. heliq_web'; then targets+=(heliq_web); fi
+cmake --build build -j2 --target "${targets[@]}"
 
 config=${HELIQ_CONFIG:-config/heliq.toml}
 [[ -f $config ]] || { echo "run: configuration file $config not found" >&2; exit 1; }
@@ -54,5 +57,6 @@ else
   echo "== database is not SQLite ($config); skipping 'heliq init --demo'"
 fi
 
-echo "== heliqd listening on http://${address:-127.0.0.1}:${port:-8080} (config $config)"
+echo "== heliqd listening on http://${address:-127.0.0.1}:${port:-8080}: the desk in a browser, the API"
+echo "   below /api/v1 (config $config; demo people: README, password heliq-demo)"
 exec build/host/heliqd "$@"
