@@ -1,10 +1,7 @@
 #include "bench/bench_installation.h"
 
-#include <arpa/inet.h>
 #include <httplib.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -61,21 +58,6 @@ PooledSession Installation::Session() const {
 PooledSession Installation::StandInSession(const std::string& application) const {
   std::string cs = SettingValue("connections", application);
   return SessionPool::For(cs.empty() ? connection_string_ : cs, dir_.string())->Acquire();
-}
-
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  int port = -1;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  close(fd);
-  return port;
 }
 
 std::filesystem::path WriteHostConfig(const Installation& installation, const std::string& name,

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "platform/database.h"
+#include "tests/support/raw_http.h"
 
 namespace heliq::bench {
 
@@ -39,7 +40,7 @@ class Installation {
 };
 
 // A port of the loopback address that was free a moment ago (a program binds it right after).
-int FreePort();
+using testing::FreePort;
 
 // Writes <installation dir>/<name>.toml: the installation's connections, the log in <name>.log,
 // [host] on 127.0.0.1:`port`, then `extra` (TOML text); returns its path.
