@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Checks that Heliq runs as installed, away from its sources, and that its Debian package is sound.
 #
-# Builds heliq and heliqd (Release, no tests, no Qt) in BUILD (default build-install), installs
-# them with DESTDIR into a temporary folder, copies that tree elsewhere and, from a working
-# directory outside the source tree and with a configuration whose paths point into the temporary
-# folder: runs `heliq init --demo` on a new state folder, checks that a second init fails naming
-# the database and changes nothing, starts heliqd from the copied bin/, walks one request over HTTP
-# with curl and stops heliqd by SIGTERM. The installed files must not contain the source or build
-# path. Then builds the package with cpack and checks it with dpkg-deb and lintian (no errors).
+# Builds heliq, heliqd and the web pages (Release, no tests, no Qt) in BUILD (default
+# build-install), installs them with DESTDIR into a temporary folder, copies that tree elsewhere
+# and, from a working directory outside the source tree and with a configuration whose paths point
+# into the temporary folder: runs `heliq init --demo` on a new state folder, checks that a second
+# init fails naming the database and changes nothing, starts heliqd from the copied bin/, asks it
+# for a page, walks one request over HTTP with curl and stops heliqd by SIGTERM. The installed
+# files must not contain the source or build path. Then builds the package with cpack and checks
+# it with dpkg-deb and lintian (no errors).
 #
 # Contract: run from anywhere, on Debian 12 with the packages of scripts/install-deps.sh. Exits
 # non-zero on the first failed check; the temporary folder and heliqd are gone however it ends.
@@ -17,12 +18,12 @@ source_dir=$PWD
 build=${1:-build-install}
 [[ $build == /* ]] || build=$source_dir/$build
 
-echo "== install test: building heliq and heliqd ($build: Release)"
+echo "== install test: building heliq, heliqd and the web pages ($build: Release)"
 mkdir -p "$build"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DHELIQ_BUILD_TESTS=OFF \
   -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON >"$build/configure.log" 2>&1 ||
   { cat "$build/configure.log"; exit 1; }
-cmake --build "$build" -j2 --target heliq heliqd
+cmake --build "$build" -j2 --target heliq heliqd heliq_web
 
 tmp=$(mktemp -d -t heliq-install.XXXXXX)
 heliqd_pid=""
@@ -46,7 +47,7 @@ DESTDIR=$tmp/stage cmake --install "$build" --strip >/dev/null
 for file in usr/bin/heliq usr/bin/heliqd usr/lib/heliq/libheliq_platform.so \
   usr/share/heliq/db/sqlite.sql usr/share/heliq/db/reference.sql usr/share/heliq/db/demo.sql \
   usr/share/heliq/heliq.toml etc/heliq/heliq.toml lib/systemd/system/heliqd.service \
-  usr/share/doc/heliq/operations.md usr/share/doc/heliq/copyright; do
+  usr/share/doc/heliq/operations.md usr/share/doc/heliq/copyright usr/share/heliq/web/index.html; do
   [[ -e $tmp/stage/$file ]] || fail "the staged install lacks /$file"
 done
 if grep -rl -e "$source_dir" -e "$build" "$tmp/stage"; then
@@ -96,6 +97,8 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 curl -sf "$base/healthz" >/dev/null || { cat "$tmp/heliqd.out"; fail "heliqd does not answer"; }
+# The installed pages, from share/heliq/web beside the program.
+curl -sf "$base/requests/1" | grep -q '<div id=' || fail "heliqd does not serve the installed pages"
 grep -q "configuration $config" "$tmp/heliqd.out" || fail "heliqd does not say its configuration"
 grep -q "database Heliq: sqlite:heliq.db" "$tmp/heliqd.out" || fail "heliqd does not say its database"
 
