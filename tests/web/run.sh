@@ -52,7 +52,7 @@ curl -sf "$url/healthz" > /dev/null || { echo "web tests: heliqd did not come up
 
 cd "$here"
 tests=("$@")
-(( ${#tests[@]} > 0 )) || tests=(road.test.mjs faq.test.mjs pages.test.mjs)
+(( ${#tests[@]} > 0 )) || tests=(road.test.mjs faq.test.mjs pages.test.mjs support.test.mjs prospect.test.mjs)
 status=0
 # One file after another (they share the database); Node 18's runner has no concurrency flag.
 for test_file in "${tests[@]}"; do

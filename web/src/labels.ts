@@ -104,6 +104,15 @@ export const L = {
   selectRequest: 'HQLBL6110',
   signedInAs: 'HQLBL6112',
   pageNotFound: 'HQLBL6113',
+  callNumber: 'HQLBL6114',
+  callType: 'HQLBL6115',
+  serviceOrder: 'HQLBL6116',
+  callChanged: 'HQLBL6117',
+  contract: 'HQLBL6118',
+  contractDescription: 'HQLBL6119',
+  warranty: 'HQLBL6120',
+  warrantyDescription: 'HQLBL6121',
+  warrantyExpires: 'HQLBL6122',
 } as const;
 
 export type LabelKey = keyof typeof L;

@@ -55,5 +55,19 @@ export interface RequestDetails {
   reminder: Record<string, unknown> | null;
   transactions: Transaction[];
   attachments: Attachment[];
-  call?: Record<string, unknown> | null;
+  call?: BackOfficeCall | null;
+}
+
+// A support-centre request's back-office call (GET /api/v1/requests/<id>): the columns of the
+// request row and the contract and warranty recorded when the call was opened.
+export interface BackOfficeCall {
+  CALLNUMBER: string;
+  Q_CALLTYPE: string | null;
+  SERVICEORDER: string | null;
+  LASTTRANSTIME: string | null;
+  CONTRACT: string | null;
+  CONTRACTDESC: string | null;
+  WARRANTY: string | null;
+  WARRANTYDESC: string | null;
+  WEXPIRYDATE: string | null;
 }

@@ -83,6 +83,20 @@ export function formatDate(value: string | null | undefined): string {
   return value.replace('T', ' ').slice(0, 16);
 }
 
+// A day ("YYYY-MM-DD", or a date of the form above): the date alone, no time of day.
+export function formatDay(value: string | null | undefined): string {
+  return formatDate(value).slice(0, 10);
+}
+
+// A back-office stamp is "YYYYMMDDhhmmss" and a six-digit sequence: shown like a date. Anything
+// else is shown as it came, so a stamp of another form is never hidden.
+export function formatStamp(value: string | null | undefined): string {
+  const parts = /^(\d{4})(\d{2})(\d{2})(\d{2})(\d{2})\d{2}\d*$/.exec(value ?? '');
+  if (!parts) return value ?? '';
+  const [, year, month, day, hour, minute] = parts;
+  return `${year}-${month}-${day} ${hour}:${minute}`;
+}
+
 export function parseDate(value: string | null | undefined): number | null {
   if (!value) return null;
   const time = Date.parse(value.replace(' ', 'T'));

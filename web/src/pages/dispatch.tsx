@@ -5,7 +5,7 @@ import { useState } from 'preact/hooks';
 import { call, operation, query, type Me } from '../api';
 import { useT } from '../i18n';
 import { centresOf } from '../roles';
-import type { RequestList, RequestRow } from '../types';
+import type { RequestDetails, RequestList, RequestRow } from '../types';
 import { ActionResult, ErrorText, Field, Loading, Pager, useAction, useLoad, usePager } from '../ui';
 import { RequestTable } from './lists';
 
@@ -41,7 +41,7 @@ function fullName(engineer: { FirstName: string | null; LastName: string | null;
   return name ? `${name} (${engineer.Login})` : engineer.Login;
 }
 
-function assign(row: RequestRow, engineer: string) {
+async function assign(row: RequestRow, engineer: string) {
   const details = {
     Q_ID: row.Q_ID,
     D_DIRECT_TO: engineer,
@@ -51,9 +51,21 @@ function assign(row: RequestRow, engineer: string) {
     T_COMMENT: '',
     USERCOMMENT: '',
   };
-  return row.CENTER === kSupportCentre
-    ? operation(D + 'assignQuestiontoSCE', { i_odictDetails: details, i_oDictCallDetails: {} })
-    : operation(D + 'assignQuestiontoCCE', { i_odictDetails: details });
+  if (row.CENTER !== kSupportCentre) {
+    return operation(D + 'assignQuestiontoCCE', { i_odictDetails: details });
+  }
+  // The assignment writes the stamp it brings onto the request, and the next update of the call
+  // must bring the call's current one: without it the request would lose its stamp. List rows do
+  // not carry it, so it comes from the request itself.
+  const { call: backOffice } = await call<RequestDetails>(`/api/v1/requests/${row.Q_ID}`);
+  const stamp = backOffice?.LASTTRANSTIME ? { LASTTRANSTIME: backOffice.LASTTRANSTIME } : {};
+  // A hand-picked engineer opens no call, so the back-office generation is not used.
+  return operation(D + 'assignQuestiontoSCE', {
+    i_odictDetails: { ...details, ...stamp },
+    i_oDictCallDetails: {},
+    i_lBackend: 0,
+    o_sError: '',
+  });
 }
 
 function dispatchAutomatically(row: RequestRow, locale: number) {

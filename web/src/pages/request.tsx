@@ -8,13 +8,15 @@ import { useDraft } from '../draft';
 import { TextsContext, translateComment, useT } from '../i18n';
 import { logLabel, type LabelKey } from '../labels';
 import { hasRole, isEngineer } from '../roles';
-import type { RequestDetails } from '../types';
+import type { BackOfficeCall, RequestDetails } from '../types';
 import { uploadFiles } from '../upload';
 import {
   ActionResult,
   ErrorText,
   Field,
   formatDate,
+  formatDay,
+  formatStamp,
   Loading,
   StatusText,
   useAction,
@@ -109,19 +111,7 @@ export function RequestPage({ me, id }: { me: Me; id: number }) {
           </div>
         </>
       )}
-      {details.call && (
-        <>
-          <h2>{t('backOfficeCall')}</h2>
-          <dl class="facts card">
-            {Object.entries(details.call).map(([key, value]) => (
-              <>
-                <dt>{key}</dt>
-                <dd>{value === null ? '' : String(value)}</dd>
-              </>
-            ))}
-          </dl>
-        </>
-      )}
+      {details.call && <CallFacts call={details.call} />}
       {details.attachments.length > 0 && (
         <>
           <h2>{t('attachments')}</h2>
@@ -149,6 +139,38 @@ export function RequestPage({ me, id }: { me: Me; id: number }) {
       <ActionResult state={action.state} />
       <History details={details} />
     </section>
+  );
+}
+
+// The back-office call in words; what the back office left empty (a call type of the newer
+// generation, a call without contract or warranty) is left out.
+function CallFacts({ call }: { call: BackOfficeCall }) {
+  const t = useT();
+  const facts: [LabelKey, string][] = [
+    ['callNumber', call.CALLNUMBER],
+    ['callType', call.Q_CALLTYPE ?? ''],
+    ['serviceOrder', call.SERVICEORDER ?? ''],
+    ['callChanged', formatStamp(call.LASTTRANSTIME)],
+    ['contract', call.CONTRACT ?? ''],
+    ['contractDescription', call.CONTRACTDESC ?? ''],
+    ['warranty', call.WARRANTY ?? ''],
+    ['warrantyDescription', call.WARRANTYDESC ?? ''],
+    ['warrantyExpires', formatDay(call.WEXPIRYDATE)],
+  ];
+  return (
+    <>
+      <h2>{t('backOfficeCall')}</h2>
+      <dl class="facts card call">
+        {facts
+          .filter(([, value]) => value.trim() !== '')
+          .map(([label, value]) => (
+            <>
+              <dt>{t(label)}</dt>
+              <dd>{value}</dd>
+            </>
+          ))}
+      </dl>
+    </>
   );
 }
 
